@@ -1,0 +1,35 @@
+// The one way a run of the tool ends on an error.
+//
+// Every refusal anywhere in the tool throws a Fatal carrying the stream it
+// belongs on and the exact bytes to write there.  The process entry catches
+// it, writes the bytes and exits with status 1; tests and fuzz targets catch
+// it in-process and look at the bytes.
+#pragma once
+
+#include <exception>
+#include <string>
+
+namespace tarnaxel {
+
+enum class Stream { out, err };
+
+class Fatal : public std::exception {
+ public:
+  Fatal(Stream stream, std::string bytes) : stream_(stream), bytes_(std::move(bytes)) {}
+  Stream stream() const { return stream_; }
+  const std::string& bytes() const { return bytes_; }
+  const char* what() const noexcept override { return bytes_.c_str(); }
+
+ private:
+  Stream stream_;
+  std::string bytes_;
+};
+
+// Throws Fatal with the bytes as given.
+[[noreturn]] void fail(Stream stream, std::string bytes);
+// Throws Fatal for standard output with a line feed after the message.
+[[noreturn]] void fail_line(std::string message);
+// The "cannot be opened!" refusal shared by every file the tool opens.
+[[noreturn]] void fail_cannot_open(const std::string& file_name);
+
+}  // namespace tarnaxel

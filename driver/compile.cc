@@ -1,0 +1,25 @@
+#include "driver/compile.h"
+
+#include <algorithm>
+
+#include "generation/reduce.h"
+#include "pattern/parser.h"
+#include "pattern/preprocess.h"
+#include "rulefile/head.h"
+
+namespace tarnaxel {
+
+std::string compile_pattern(std::string& pattern) {
+  preprocess_pattern(pattern);
+  PatternGraph graph;
+  Node* head = parse_pattern(graph, pattern);
+  std::string text = build_rule_head(pattern, graph.start_set);
+  std::vector<std::string> lines = generate_rules(graph, head);
+  // std::string compares as unsigned bytes, a proper prefix first.
+  std::sort(lines.begin(), lines.end());
+  lines.erase(std::unique(lines.begin(), lines.end()), lines.end());
+  for (const std::string& line : lines) text += line;
+  return text;
+}
+
+}  // namespace tarnaxel

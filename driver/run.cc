@@ -1,0 +1,111 @@
+#include "driver/run.h"
+
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "common/fatal.h"
+#include "driver/clock.h"
+#include "driver/compile.h"
+#include "driver/line_reader.h"
+#include "driver/routing.h"
+#include "driver/sdf_record.h"
+#include "matcher/matcher.h"
+#include "rulefile/loader.h"
+
+namespace tarnaxel {
+namespace {
+
+// Every refusal of the command line, with its exact bytes.
+constexpr const char* kUsage = "Usage: Tarnaxel InputFileName [-ind] [-span] [-min] Tarnaxel";
+// "Error:Tarnaxel" + "please enter" (CP932)
+constexpr const char* kEmptyPattern =
+    "Error:Tarnaxel\x82\xf0\x93\xfc\x97\xcd\x82\xb5\x82\xc4\x89\xba\x82\xb3\x82\xa2\x81" "B";
+constexpr const char* kPatternTooLong = "Error: the pattern is longer than 99 characters.";
+constexpr const char* kFileNameTooLong = "Error: the input file name is longer than 99 characters.";
+constexpr const char* kCannotOpenInput = "Error: Cannot open SDF_file.";
+constexpr size_t kBufferLimit = 99;
+
+void out_of_memory() {
+  std::fputs("Out of memory!\n", stderr);
+  std::set_new_handler(nullptr);
+  throw std::bad_alloc();
+}
+
+void write_automaton(const std::string& text) {
+  std::FILE* file = std::fopen(kAutomatonFile, "wb");
+  if (file == nullptr) fail_cannot_open(kAutomatonFile);
+  bool ok = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+  ok = std::fflush(file) == 0 && ok;
+  ok = std::fclose(file) == 0 && ok;
+  if (!ok) fail_cannot_open(kAutomatonFile);
+}
+
+}  // namespace
+
+int run_tool(int argc, const char* const* argv) {
+  if (static_cast<unsigned>(argc - 3) > 2u) fail_line(kUsage);
+  std::string pattern = argv[argc - 1];
+  const char* input_name = argv[1];
+  if (pattern.size() > kBufferLimit) fail_line(kPatternTooLong);
+  if (std::strlen(input_name) > kBufferLimit) fail_line(kFileNameTooLong);
+  if (pattern.empty()) fail_line(kEmptyPattern);
+
+  MatchOptions options;
+  for (int i = 2; i < argc - 1; ++i) {
+    if (std::strcmp(argv[i], "-ind") == 0) {
+      options.ind = 1;
+    } else if (std::strcmp(argv[i], "-span") == 0) {
+      options.span = 1;
+    } else if (std::strcmp(argv[i], "-min") == 0) {
+      options.min = 1;
+    } else {
+      fail_line(kUsage);
+    }
+  }
+
+  // Created before the pattern is looked at: a refused pattern leaves it empty.
+  std::FILE* automaton = std::fopen(kAutomatonFile, "wb");
+  if (automaton == nullptr || std::fclose(automaton) != 0) fail_cannot_open(kAutomatonFile);
+  write_automaton(compile_pattern(pattern));
+
+  std::set_new_handler(out_of_memory);
+  const long start = clock_ticks();
+  std::printf("Automaton Size (# of rules): %d\n\n", load_rules());
+
+  std::unique_ptr<LineReader> input = LineReader::open(input_name);
+  if (!input) fail(Stream::err, kCannotOpenInput);
+  OutputFiles outputs;
+
+  Molecule molecule;
+  std::string record_text;
+  std::vector<int> match_edges;
+  int record_number = 0;
+  auto report = [](int atoms, int bonds) { std::printf("%-3d\t%-3d\t", atoms, bonds); };
+  while (input->next(record_text)) {
+    ++record_number;
+    std::printf("%d\t", record_number);
+    read_record(*input, record_number, record_text, molecule, report);
+
+    const long record_start = clock_ticks();
+    int bonds = static_cast<int>(molecule.edge_count / 2);
+    match_edges.assign(static_cast<size_t>(bonds) + 1, 0);
+    int match_count = 0;
+    double score = 0.0;
+    int width = 0;
+    int result = run_matcher(options, molecule, match_edges, match_count, score, width);
+    std::printf("%d\t%d\t%.2f\t", result, width, score);
+    std::printf("%.3f\n", (clock_ticks() - record_start) / kTicksPerSecond);
+
+    outputs.route(result, record_text, static_cast<int>(molecule.atom_count), bonds, match_edges, match_count);
+  }
+  input.reset();
+  std::printf("\nTotal Duration:%.3f\n", (clock_ticks() - start) / kTicksPerSecond);
+  std::printf("Accept:%d Reject:%d TW_Big:%d\n", outputs.accepted, outputs.rejected, outputs.too_wide);
+  outputs.close();
+  return 0;
+}
+
+}  // namespace tarnaxel

@@ -1,0 +1,89 @@
+#include "driver/sdf_record.h"
+
+#include <cstring>
+#include <string_view>
+
+#include "common/fatal.h"
+#include "rulefile/tables.h"
+
+namespace tarnaxel {
+namespace {
+
+[[noreturn]] void fail_record(int record_number, const std::string& what) {
+  fail(Stream::err, "Error: record " + std::to_string(record_number) + " of the SDF_file " + what + "\n");
+}
+
+bool field_blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }
+
+// Reads a line that the record cannot do without and appends it.
+void read_required(LineReader& input, std::string& line, std::string& record_text, int record_number,
+                   const char* where) {
+  if (!input.next(line)) fail_record(record_number, std::string("ends inside the ") + where + ".");
+  record_text += line;
+}
+
+// The atom symbol: the first blank-delimited token at or after column 32.
+std::string_view atom_symbol(const std::string& line) {
+  size_t pos = 31;
+  while (pos < line.size() && (line[pos] == ' ' || line[pos] == '\t' || line[pos] == '\r')) ++pos;
+  size_t end = pos;
+  while (end < line.size() && !field_blank(line[end])) ++end;
+  if (pos >= line.size()) return {};
+  return std::string_view(line).substr(pos, end - pos);
+}
+
+}  // namespace
+
+int field_value(const std::string& line, size_t column, size_t width) {
+  size_t end = std::min(line.size(), column + width);
+  size_t pos = column;
+  while (pos < end && std::strchr(" \t\n\v\f\r", line[pos]) != nullptr && line[pos] != '\0') ++pos;
+  bool negative = false;
+  if (pos < end && (line[pos] == '+' || line[pos] == '-')) negative = line[pos++] == '-';
+  int value = 0;
+  while (pos < end && line[pos] >= '0' && line[pos] <= '9') value = value * 10 + (line[pos++] - '0');
+  return negative ? -value : value;
+}
+
+void read_record(LineReader& input, int record_number, std::string& record_text, Molecule& molecule,
+                 const CountsReport& report) {
+  std::string line;
+  read_required(input, line, record_text, record_number, "header");
+  read_required(input, line, record_text, record_number, "header");
+  read_required(input, line, record_text, record_number, "header");
+  int atom_count = field_value(line, 0, 3);
+  int bond_count = field_value(line, 3, 3);
+  if (atom_count < 0 || bond_count < 0)
+    fail_record(record_number, "has a negative atom or bond count.");
+
+  molecule.atom_count = static_cast<uint32_t>(atom_count);
+  molecule.edge_count = static_cast<uint32_t>(bond_count) * 2;
+  molecule.atoms.assign(molecule.atom_count + 1, Atom{0, 0.0});
+  molecule.edges.assign(molecule.edge_count + 1, Edge{0, 0, 0, 0.0});
+  report(atom_count, bond_count);
+
+  for (int i = 1; i <= atom_count; ++i) {
+    read_required(input, line, record_text, record_number, "atom block");
+    molecule.atoms[i] = Atom{find_atom_label(atom_symbol(line)), 0.0};
+  }
+  for (int k = 1; k <= bond_count; ++k) {
+    read_required(input, line, record_text, record_number, "bond block");
+    int first = field_value(line, 0, 3);
+    int second = field_value(line, 3, 3);
+    if (first < 1 || first > atom_count || second < 1 || second > atom_count)
+      fail_record(record_number, "has bond " + std::to_string(k) + " naming an atom outside 1.." +
+                                     std::to_string(atom_count) + ".");
+    // Column 9 is the bond type; a shorter line has none.
+    std::string_view type = line.size() > 8 && line[8] != '\n' ? std::string_view(line).substr(8, 1) : "";
+    int code = find_bond_label(type);
+    molecule.edges[2 * k - 1] = Edge{first, second, code, 1.0};
+    molecule.edges[2 * k] = Edge{second, first, code, 1.0};
+  }
+  // The tail: property lines and data items up to and including "$$$$".
+  while (input.next(line)) {
+    record_text += line;
+    if (line.compare(0, 4, "$$$$") == 0) break;
+  }
+}
+
+}  // namespace tarnaxel

@@ -1,0 +1,28 @@
+// Reads one SDF record (an MDL V2000 connection table and its data items,
+// closed by a "$$$$" line) into the molecule graph, keeping its text byte for
+// byte for the output files.  Entry point: read_record().
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "common/molecule.h"
+#include "driver/line_reader.h"
+
+namespace tarnaxel {
+
+// Called once the counts line is parsed, with the atom and bond counts.
+using CountsReport = std::function<void(int atom_count, int bond_count)>;
+
+// Reads the rest of the record whose first line is already in record_text.
+// Atom and bond labels are coded through the loaded label tables.  A record
+// whose connection table cannot be read ends the run with a message naming
+// record_number.
+void read_record(LineReader& input, int record_number, std::string& record_text, Molecule& molecule,
+                 const CountsReport& report);
+
+// Value of a fixed-width field converted like atoi: leading blanks, an
+// optional sign, digits up to the first non-digit; 0 without digits.
+int field_value(const std::string& line, size_t column, size_t width);
+
+}  // namespace tarnaxel

@@ -1,0 +1,291 @@
+// The dynamic programme: joining two bags' tables, and forgetting an atom
+// when its last bag is merged.  A join pairs every configuration of one side
+// with every configuration of the other that agrees on their shared atoms;
+// forgetting checks that the rule at the atom is complete and that the
+// partial trees can still become one connected match.
+#include <algorithm>
+#include <iterator>
+
+#include "matcher/context.h"
+#include "rulefile/tables.h"
+
+namespace tarnaxel {
+
+MatchContext::MatchContext(const MatchOptions& o, const Molecule& m)
+    : options(o), molecule(m), store(apply_count, o.min != 0), link(m.atom_count + 1, 0), degree(m.atom_count + 1, 0) {}
+
+namespace {
+
+uint8_t full_mask(int rule) { return static_cast<uint8_t>((1u << rules[rule].plain_count) - 1u); }
+
+class Merger {
+ public:
+  Merger(MatchContext& context, Bag& n, Bag& k, int f, const std::vector<int>& vertices, Table& out)
+      : c_(context), n_(n), k_(k), f_(f), vertices_(vertices), out_(out) {}
+
+  // Stores into the new table: through forgetting when an atom is forgotten.
+  void put(const ConfigKey& key, const Bits* first, size_t first_length, const Bits* second, size_t second_length,
+           double score) {
+    if (f_ == 0) {
+      c_.store.store(out_, key, first, first_length, second, second_length, score);
+    } else {
+      forget(key, first, first_length, second, second_length, score);
+    }
+  }
+
+  void forget(const ConfigKey& key, const Bits* first, size_t first_length, const Bits* second,
+              size_t second_length, double score) {
+    const int count = key.item_count;
+    int at = -1;
+    for (int i = 0; i < count; ++i)
+      if (key.items[i].atom == f_) at = i;
+    if (at < 0) {
+      if (!c_.options.span) c_.store.store(out_, key, first, first_length, second, second_length, score);
+      return;
+    }
+    const Item& item = key.items[at];
+    const int r = item.rule;
+    const int t = item.root;
+    bool complete = vertices_.size() == 1 || (!c_.options.span && count == 1);
+    if (!complete && c_.options.ind) {
+      bool others_unmatched_rooted = true;
+      bool others_unmatched = true;
+      for (int i = 0; i < count; ++i) {
+        if (i == at) continue;
+        if (key.items[i].rule != 0) others_unmatched = others_unmatched_rooted = false;
+        if (key.items[i].root == 0) others_unmatched_rooted = false;
+      }
+      complete = (r != 0 && others_unmatched_rooted) || (r == 0 && t == 0 && others_unmatched);
+    }
+    bool other_rootless = false;
+    bool other_rooted_at_f = false;
+    for (int i = 0; i < count; ++i) {
+      if (i == at) continue;
+      other_rootless = other_rootless || key.items[i].root == 0;
+      other_rooted_at_f = other_rooted_at_f || key.items[i].root == f_;
+    }
+    if (item.used_children != full_mask(r)) return;
+
+    uint8_t counters[kApplySlots];
+    const int counter_count = c_.store.counter_count();
+    for (int k = 0; k < counter_count; ++k) {
+      counters[k] = key.counters ? key.counters[k] : 0;
+      if (apply_rule[k] == r) ++counters[k];
+    }
+    ConfigKey next;
+    next.item_count = static_cast<uint8_t>(count - 1);
+    next.counters = counters;
+    next.matched = key.matched;
+    int out = 0;
+    for (int i = 0; i < count; ++i) {
+      if (i == at) continue;
+      next.items[out] = key.items[i];
+      if (complete || next.items[out].root == f_) next.items[out].root = 0;
+      ++out;
+    }
+    double next_score = score + (r != 0 ? c_.molecule.atoms[f_].value : 0.0);
+
+    if (complete) {
+      if (t == f_ && rules[r].state != 1) return;
+      for (int k = 0; k < counter_count; ++k) {
+        int used = (key.counters ? key.counters[k] : 0) + (apply_rule[k] == r ? 1 : 0);
+        if (used < apply_first[k] || used > apply_second[k]) return;
+      }
+      if (r != 0) c_.accepted = true;
+    } else {
+      if (t == 0 && !other_rootless) return;
+      if (t == f_) {
+        if (rules[r].state != 1) return;
+        if (r != 0 && other_rootless) return;
+        if (!other_rooted_at_f) return;
+      }
+    }
+    c_.store.store(out_, next, first, first_length, second, second_length, next_score);
+  }
+
+  void pairs() {
+    const size_t n_length = n_.edge_list.size();
+    const size_t k_length = k_.edge_list.size();
+    const int counter_count = c_.store.counter_count();
+    std::vector<int>& link = c_.link;
+    uint8_t sum[kApplySlots];
+    uint8_t check[kApplySlots];
+    for (const auto& oe : n_.table) {
+      Config o = decode(oe, counter_count);
+      if (o.item_count == 0) continue;
+      bool o_rootless = false;
+      for (int i = 0; i < o.item_count; ++i) o_rootless = o_rootless || o.items[i].root == 0;
+      for (const auto& ce : k_.table) {
+        Config c = decode(ce, counter_count);
+        if (c.item_count == 0) continue;
+        bool c_rootless = false;
+        for (int i = 0; i < c.item_count; ++i) c_rootless = c_rootless || c.items[i].root == 0;
+        if (o_rootless && c_rootless) continue;
+
+        for (int k = 0; k < counter_count; ++k) check[k] = sum[k] = static_cast<uint8_t>(o.counters[k] + c.counters[k]);
+        ConfigKey key;
+        int count = 0;
+        int oi = 0;
+        int ci = 0;
+        bool ok = true;
+        for (int x : vertices_) {
+          const Item* taken = nullptr;
+          Item merged;
+          bool in_o = oi < o.item_count && o.items[oi].atom == x;
+          bool in_c = ci < c.item_count && c.items[ci].atom == x;
+          if (in_o && in_c) {
+            const Item& a = o.items[oi++];
+            const Item& b = c.items[ci++];
+            if (a.rule != b.rule || (a.used_children & b.used_children) != 0 || (a.root != x && b.root != x)) {
+              ok = false;
+              break;
+            }
+            link[x] = a.root == x ? b.root : a.root;
+            merged = a;
+            merged.used_children = static_cast<uint8_t>(a.used_children | b.used_children);
+            taken = &merged;
+          } else if (in_o) {
+            link[x] = o.items[oi].root;
+            merged = o.items[oi++];
+            taken = &merged;
+          } else if (in_c) {
+            link[x] = c.items[ci].root;
+            merged = c.items[ci++];
+            taken = &merged;
+          } else {
+            link[x] = 0;
+          }
+          if (taken != nullptr) {
+            for (int k = 0; k < counter_count; ++k) {
+              if (apply_rule[k] == taken->rule) {
+                ++check[k];
+                break;
+              }
+            }
+            key.items[count++] = *taken;
+          }
+        }
+        if (!ok) continue;
+        for (int k = 0; k < counter_count && ok; ++k) ok = check[k] <= apply_second[k];
+        if (!ok) continue;
+        // Resolve every atom's link to the root at the end of its chain.
+        const size_t limit = vertices_.size();
+        for (int x : vertices_) {
+          int y = link[x];
+          if (y == 0 || y == x) continue;
+          int z = y;
+          size_t steps = 0;
+          while (z != 0 && link[z] != z) {
+            z = link[z];
+            if (++steps >= limit) {
+              ok = false;
+              break;
+            }
+          }
+          if (!ok) break;
+          link[x] = z;
+        }
+        if (!ok) continue;
+        for (int i = 0; i < count; ++i) key.items[i].root = link[key.items[i].atom];
+        key.item_count = static_cast<uint8_t>(count);
+        key.counters = sum;
+        key.matched = static_cast<uint8_t>(o.value->matched | c.value->matched);
+        put(key, &o.value->used_edges, n_length, &c.value->used_edges, k_length, o.value->score + c.value->score);
+      }
+    }
+  }
+
+ private:
+  MatchContext& c_;
+  Bag& n_;
+  Bag& k_;
+  int f_;
+  const std::vector<int>& vertices_;
+  Table& out_;
+};
+
+ConfigKey key_of(const Config& config) {
+  ConfigKey key;
+  key.item_count = config.item_count;
+  std::copy(config.items, config.items + config.item_count, key.items);
+  key.counters = config.counters.data();
+  key.matched = config.value->matched;
+  return key;
+}
+
+// The best configuration of a root table, or null; under "-min" only
+// configurations that match some atom count.
+const Table::value_type* best_of(const MatchContext& context, const Table& table) {
+  const Table::value_type* best = nullptr;
+  for (const auto& entry : table) {
+    if (context.options.min && !entry.second.matched) continue;
+    if (best == nullptr || context.store.better(entry.second.score, best->second.score)) best = &entry;
+  }
+  return best;
+}
+
+}  // namespace
+
+const Table::value_type* best_config(const MatchContext& context, const Table& table) {
+  return best_of(context, table);
+}
+
+void merge_bags(MatchContext& context, Bag& n, Bag& k, int f) {
+  std::vector<int> vertices;
+  std::set_union(n.vertices.begin(), n.vertices.end(), k.vertices.begin(), k.vertices.end(),
+                 std::back_inserter(vertices));
+  std::vector<int> edge_list = n.edge_list;
+  edge_list.insert(edge_list.end(), k.edge_list.begin(), k.edge_list.end());
+  const size_t n_length = n.edge_list.size();
+  const size_t k_length = k.edge_list.size();
+  const int counter_count = context.store.counter_count();
+  Table table;
+  Merger merger(context, n, k, f, vertices, table);
+
+  if (n.vertices.empty() && k.vertices.empty()) {
+    // Two root bags: the best of each side, added up.
+    const Table::value_type* a = best_of(context, n.table);
+    const Table::value_type* b = best_of(context, k.table);
+    bool store = true;
+    if (context.options.span && (n.table.empty() || k.table.empty())) store = false;
+    if (store) {
+      ConfigKey key;
+      key.matched = static_cast<uint8_t>((a ? a->second.matched : 0) | (b ? b->second.matched : 0));
+      merger.put(key, a ? &a->second.used_edges : nullptr, n_length, b ? &b->second.used_edges : nullptr, k_length,
+                 (a ? a->second.score : 0.0) + (b ? b->second.score : 0.0));
+    }
+    n.is_leaf = k.is_leaf;
+  } else if (n.vertices.empty()) {
+    for (const auto& entry : k.table) {
+      Config c = decode(entry, counter_count);
+      merger.put(key_of(c), nullptr, n_length, &entry.second.used_edges, k_length, entry.second.score);
+    }
+    n.is_leaf = k.is_leaf;
+  } else {
+    const bool ind = context.options.ind != 0;
+    const bool span = context.options.span != 0;
+    if (!ind && (!span || k.is_leaf)) {
+      for (const auto& entry : n.table) {
+        Config o = decode(entry, counter_count);
+        merger.put(key_of(o), &entry.second.used_edges, n_length, nullptr, k_length, entry.second.score);
+      }
+    }
+    if (!ind && (!span || n.is_leaf)) {
+      for (const auto& entry : k.table) {
+        Config c = decode(entry, counter_count);
+        merger.put(key_of(c), nullptr, n_length, &entry.second.used_edges, k_length, entry.second.score);
+      }
+    }
+    merger.pairs();
+    // A bag is a leaf while it is made of bond leaves alone.
+    n.is_leaf = (n.is_leaf && k.is_leaf) ? 1 : 0;
+  }
+  n.vertices = std::move(vertices);
+  n.table = std::move(table);
+  n.edge_list = std::move(edge_list);
+  k.vertices.clear();
+  k.table.clear();
+  k.edge_list.clear();
+}
+
+}  // namespace tarnaxel

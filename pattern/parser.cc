@@ -1,0 +1,283 @@
+// The recursive pattern parser.  Each group alternative is parsed by a nested
+// call; all calls continue from the one parse cursor.
+#include "pattern/parser.h"
+
+#include <cstring>
+#include <set>
+
+#include "common/fatal.h"
+#include "pattern/messages.h"
+
+namespace tarnaxel {
+namespace {
+
+namespace msg = pattern_message;
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+int bond_code(char c) {
+  switch (c) {
+    case '-': return 1;
+    case '=': return 2;
+    case '#': return 3;
+    case ':': return 4;
+    default: return 0;
+  }
+}
+
+std::set<int> open_numbers(const RingTable& rings) {
+  std::set<int> open;
+  for (int n = 0; n < static_cast<int>(rings.size()); ++n)
+    if (rings[n]) open.insert(n);
+  return open;
+}
+
+}  // namespace
+
+Element* Parser::element_of(Node* node) const { return node->chains.front().front(); }
+
+Node* Parser::placeholder(int32_t bond, uint8_t first, uint8_t last, uint8_t last2, uint8_t repeat) {
+  Element e;
+  e.bond = bond;
+  e.state = -1;
+  e.depth = -1;
+  e.first = first;
+  e.last = last;
+  e.last2 = last2;
+  e.repeat = repeat;
+  Node* node = graph_.new_node();
+  node->chains.push_back(Chain{graph_.new_element(e)});
+  return node;
+}
+
+// Every atom that can stand first, reached over placeholders that may be
+// passed ("*" repeats may be skipped, "+" repeats may not).
+void Parser::start_walk(Node* x, std::set<Node*>& seen) {
+  if (!seen.insert(x).second) return;
+  for (Node* s : x->next) {
+    Element* e = element_of(s);
+    if (e->depth == -1) {
+      if (e->last == e->last2) start_walk(s, seen);
+    } else {
+      graph_.start_set.insert(e->state);
+    }
+  }
+}
+
+// Every element that can stand last gets last and last2 set.
+void Parser::end_walk(Node* x, std::set<Node*>& seen) {
+  if (!seen.insert(x).second) return;
+  for (Node* p : x->prev) {
+    Element* e = element_of(p);
+    if (e->depth == -1) {
+      if (e->last == e->last2) end_walk(p, seen);
+    } else {
+      e->last = e->last2 = 1;
+    }
+  }
+}
+
+Node* Parser::parse_pattern(Node* predecessor, int depth, const RingTable& rings) {
+  depth_ = depth;
+  open_rings_ = rings;
+  Node* head = predecessor;
+  Node* current = predecessor;
+  std::vector<Node*> pending;
+  std::set<int> depths;
+  std::set<std::set<int>> ring_states;
+
+  char c = at(cursor_);
+  if (c == '{' && cursor_ == 0) {
+    head = current = placeholder(-1, 0, 0, 0, 0);
+  } else if (c == '{') {
+    Node* n = placeholder(-1, 0, 0, 0, 0);
+    link(current, n);
+    current = n;
+  } else if (c == '|' || (c == '}' && cursor_ != 0)) {
+    if (current->sentinel) fail_line(msg::kBarOutsideGroup);
+    Node* n = placeholder(-1, 0, 0, 0, 0);
+    link(current, n);
+    return n;
+  } else if (c == '(' && (at(cursor_ + 1) == '|' || at(cursor_ + 1) == '}') && cursor_ != 0) {
+    Node* n = placeholder(-1, 1, 0, 0, 0);
+    link(current, n);
+    ++depth_;
+    ++cursor_;
+    return n;
+  } else if (c == ')' && cursor_ != 0) {
+    Node* n = placeholder(-1, 0, 1, 1, 0);
+    link(current, n);
+    --depth_;
+    ++cursor_;
+    current = n;
+  }
+
+  while ((c = at(cursor_)) != '\0') {
+    if (c == '(') {
+      ++depth_;
+      ++cursor_;
+      if (at(cursor_) == '|' || at(cursor_) == '}') {
+        if (current->sentinel) fail_line(msg::kBarOutsideGroup);
+        Node* n = placeholder(-1, 1, 0, 0, 0);
+        link(current, n);
+        return n;
+      }
+      continue;
+    }
+    if (c == ')') {
+      --depth_;
+      ++cursor_;
+      continue;
+    }
+    if (c == '|' || c == '}') return current;
+
+    if (c == '{') {
+      const int d0 = depth_;
+      const RingTable r0 = open_rings_;
+      ++cursor_;
+      for (;;) {
+        pending.push_back(parse_pattern(current, d0, r0));
+        depths.insert(depth_);
+        ring_states.insert(open_numbers(open_rings_));
+        if (at(cursor_) != '|') break;
+        ++cursor_;
+      }
+      if (at(cursor_) != '}') fail_line(msg::kTooManyOpenBrace);
+      ++cursor_;
+      if (at(cursor_) == '*' || at(cursor_) == '+') {
+        Node* r = placeholder(-1, 0, 0, at(cursor_) == '+' ? 1 : 0, 1);
+        link(current, r);
+        pending.push_back(r);
+        depths.insert(depth_);
+        ring_states.insert(open_numbers(open_rings_));
+        ++cursor_;
+      }
+      char after = at(cursor_);
+      if (after == '\0' || after == '{' || after == '|' || after == '}') {
+        Node* j = placeholder(-1, 0, 0, 0, 0);
+        for (Node* p : pending) link(p, j);
+        pending.clear();
+        current = j;
+        if (after == '\0') {
+          std::set<Node*> seen;
+          end_walk(j, seen);
+        }
+      }
+      if (depths.size() > 1) fail_line(msg::kLevelsDiffer);
+      depths.clear();
+      if (ring_states.size() > 1) fail_line(msg::kRingsDiffer);
+      ring_states.clear();
+      continue;
+    }
+
+    // An element: a ring-bond number or an atom.
+    Element e;
+    e.first = (cursor_ == 0 || at(cursor_ - 1) == '(') ? 1 : 0;
+    char next = at(cursor_ + 1);
+    if (is_digit(c) || c == '%' || (bond_code(c) != 0 && (is_digit(next) || next == '%'))) {
+      int bond = 1;
+      if (bond_code(c) != 0) {
+        bond = bond_code(c);
+        ++cursor_;
+      }
+      int number = 0;
+      if (at(cursor_) == '%') {
+        ++cursor_;
+        int digits = 0;
+        while (is_digit(at(cursor_))) {
+          if (++digits > 3) fail_line(msg::kRingNumberTooLarge);
+          number = number * 10 + (at(cursor_) - '0');
+          ++cursor_;
+        }
+        if (digits == 0) fail_line(msg::kNoRingDigits);
+      } else {
+        number = at(cursor_) - '0';
+        ++cursor_;
+      }
+      if (open_rings_[number]) {
+        bond = -1;
+        open_rings_[number] = 0;
+      } else {
+        open_rings_[number] = 1;
+      }
+      e.bond = bond;
+      e.state = -number;
+      e.depth = depth_ + 1;
+      e.first = e.last = e.last2 = 1;
+    } else {
+      int bond = 0;
+      if (cursor_ != 0) {
+        bond = 1;
+        if (bond_code(c) != 0) {
+          bond = bond_code(c);
+          ++cursor_;
+          if (at(cursor_) == '|' || at(cursor_) == '}') {
+            if (current->sentinel) fail_line(msg::kBarOutsideGroup);
+            Node* n = placeholder(bond, 0, 0, 0, 0);
+            link(current, n);
+            return n;
+          }
+        }
+      }
+      c = at(cursor_);
+      next = at(cursor_ + 1);
+      size_t length = 1;
+      if ((c == 'B' && next == 'r') || (c == 'C' && next == 'l')) {
+        length = 2;
+      } else if (c == '[') {
+        size_t close = text_.find(']', cursor_ + 1);
+        if (close == std::string::npos) fail_line(msg::kNoCloseBracket);
+        size_t inside = close - cursor_ - 1;
+        if (inside == 0 || inside > 3) fail_line(msg::kNoCloseBracket);
+        if (inside == 3) fail_line(msg::kLongBracketAtom);
+        std::memcpy(e.label, text_.data() + cursor_ + 1, inside);
+        cursor_ = close + 1;
+        length = 0;
+      } else if (c == '\0' || std::strchr("BCNOPSFIcnops", c) == nullptr) {
+        fail_line(msg::kNoMatch);
+      }
+      if (length > 0) {
+        std::memcpy(e.label, text_.data() + cursor_, length);
+        cursor_ += length;
+      }
+      e.bond = bond;
+      e.state = atom_counter_++;
+      e.depth = depth_;
+      char after = at(cursor_);
+      e.last = e.last2 = (after == ')' || after == '\0') ? 1 : 0;
+    }
+
+    Node* f = graph_.new_node();
+    f->chains.push_back(Chain{graph_.new_element(e)});
+    if (!pending.empty()) {
+      for (Node* p : pending) link(p, f);
+      pending.clear();
+    } else if (!current->sentinel) {
+      link(current, f);
+      Element* fe = element_of(f);
+      Element* ce = element_of(current);
+      if (fe->depth != -1 && ce->depth != -1 && fe->depth - ce->depth == 2) fe->depth -= 1;
+    } else {
+      head = f;
+    }
+    current = f;
+  }
+
+  if (!head->sentinel && element_of(head)->depth == -1) {
+    std::set<Node*> seen;
+    start_walk(head, seen);
+  }
+  return head;
+}
+
+Node* parse_pattern(PatternGraph& graph, const std::string& text) {
+  Node* sentinel = graph.new_node();
+  sentinel->sentinel = true;
+  Parser parser(graph, text);
+  RingTable rings{};
+  Node* head = parser.parse_pattern(sentinel, 0, rings);
+  if (head->sentinel) fail_line(pattern_message::kNoAtom);
+  return head;
+}
+
+}  // namespace tarnaxel

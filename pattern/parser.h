@@ -1,0 +1,44 @@
+// The pattern parser: turns the preprocessed pattern text into the pattern
+// graph, numbering the atoms 1, 2, ... in text order, and fills the graph's
+// start set.  Entry point: parse_pattern().
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "pattern/graph.h"
+
+namespace tarnaxel {
+
+using RingTable = std::array<uint8_t, 1000>;
+
+class Parser {
+ public:
+  Parser(PatternGraph& graph, const std::string& text) : graph_(graph), text_(text) {}
+
+  // Parses from the shared cursor on, after predecessor, at the given depth
+  // with the given ring-bond numbers open.  Returns the head of the graph for
+  // the outermost call and the last Node of an alternative for nested ones.
+  Node* parse_pattern(Node* predecessor, int depth, const RingTable& rings);
+
+ private:
+  char at(size_t i) const { return i < text_.size() ? text_[i] : '\0'; }
+  Node* placeholder(int32_t bond, uint8_t first, uint8_t last, uint8_t last2, uint8_t repeat);
+  Element* element_of(Node* node) const;
+  void start_walk(Node* node, std::set<Node*>& seen);
+  void end_walk(Node* node, std::set<Node*>& seen);
+
+  PatternGraph& graph_;
+  const std::string& text_;
+  size_t cursor_ = 0;       // the parse cursor, shared by every call
+  int depth_ = 0;           // the parse depth
+  RingTable open_rings_{};  // the open-ring table
+  int atom_counter_ = 1;
+};
+
+// Parses the whole text after the sentinel, at depth 0 with no ring open.
+// Returns the head Node; the sentinel is made in graph and is never linked.
+Node* parse_pattern(PatternGraph& graph, const std::string& text);
+
+}  // namespace tarnaxel

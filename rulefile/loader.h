@@ -1,0 +1,21 @@
+// Reads "automaton.txt" back into the label and rule tables.
+//
+// Lines 1-3 list the state names, atom labels and bond labels; every further
+// line is one rule, e.g. "q3(N(1,2))\t->\tN(q4(1),p1(2))\n" or
+// "q5(O)\t\t->\tO\n", optionally ending in an apply pair "[2,5]".
+// Entry point: load_rules().
+#pragma once
+
+#include <string_view>
+
+namespace tarnaxel {
+
+constexpr const char* kAutomatonFile = "automaton.txt";
+
+// Loads "automaton.txt" from the working directory; returns rule_count.
+int load_rules();
+
+// Loads the given file content; the same checks and messages as load_rules.
+int load_rules_from_text(std::string_view text);
+
+}  // namespace tarnaxel
