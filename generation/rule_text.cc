@@ -39,7 +39,7 @@ void RuleText::leaf(const Element& e) {
   if (starts(e.state)) lines_.push_back(piece("q0(%s)\t\t->\t%s\n", e.label, e.label));
 }
 
-void RuleText::single(const Element& parent, const Element& child, Arg arg, char child_kind, int child_number) {
+void RuleText::single(const Element& parent, Arg arg, char child_kind, int child_number) {
   if (arg.kind == Arg::kNone) return;
   std::string a = arg_text(arg);
   std::string body = piece("(%s(%s))\t->\t%s(%c%d(%s))\n", parent.label, a.c_str(), parent.label, child_kind,
@@ -49,11 +49,11 @@ void RuleText::single(const Element& parent, const Element& child, Arg arg, char
 }
 
 void RuleText::link(const Element& parent, const Element& child, Arg arg) {
-  single(parent, child, arg, 'q', child.state);
+  single(parent, arg, 'q', child.state);
 }
 
 void RuleText::ring(const Element& parent, const Element& child, Arg arg) {
-  single(parent, child, arg, 'p', -child.state);
+  single(parent, arg, 'p', -child.state);
 }
 
 void RuleText::branch(const Element& parent, const std::vector<Child>& children) {

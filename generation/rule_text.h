@@ -46,7 +46,7 @@ class RuleText {
 
  private:
   bool starts(int state) const { return start_set_.count(state) != 0; }
-  void single(const Element& parent, const Element& child, Arg arg, char child_kind, int child_number);
+  void single(const Element& parent, Arg arg, char child_kind, int child_number);
 
   const std::set<int>& start_set_;
   std::vector<std::string> lines_;  // the rule list

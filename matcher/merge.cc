@@ -96,8 +96,8 @@ class Merger {
       if (t == 0 && !other_rootless) return;
       if (t == f_) {
         if (rules[r].state != 1) return;
-        if (r != 0 && other_rootless) return;
-        if (!other_rooted_at_f) return;
+        // A matched root leaves only when its tree lives on in the bag.
+        if (r != 0 && (other_rootless || !other_rooted_at_f)) return;
       }
     }
     c_.store.store(out_, next, first, first_length, second, second_length, next_score);

@@ -108,9 +108,9 @@ std::string build_rule_head(const std::string& s, const std::set<int>& start_set
   };
   bool separate = false;
   if (!start_set.empty()) add(separate, "q0");
-  for (int n = 1; n <= atoms; ++n) add(separate, "q" + std::to_string(n));
+  for (int n = 1; n <= atoms; ++n) add(separate, std::string(1, 'q').append(std::to_string(n)));
   for (int k = 0; k < 1000; ++k)
-    if (rings[k]) add(separate, "p" + std::to_string(k));
+    if (rings[k]) add(separate, std::string(1, 'p').append(std::to_string(k)));
   head += '\n';
   separate = false;
   for (const std::string& l : labels) add(separate, l);

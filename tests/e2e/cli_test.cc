@@ -1,0 +1,161 @@
+// End-to-end runs of the built binary in a temporary directory.
+#include <zlib.h>
+
+#include "tests/support.h"
+
+namespace tarnaxel {
+namespace {
+
+using test::run_binary;
+using test::sdf_record;
+using test::TempDir;
+
+const std::string kUsage = "Usage: Tarnaxel InputFileName [-ind] [-span] [-min] Tarnaxel\n";
+
+std::string three_records() {
+  return sdf_record("ethanol", {"C", "C", "O"}, {{1, 2, 1}, {2, 3, 1}}) +
+         sdf_record("ethane", {"C", "C"}, {{1, 2, 1}}) +
+         sdf_record("propanol", {"C", "C", "C", "O"}, {{1, 2, 1}, {2, 3, 1}, {3, 4, 1}}, "M  END\n>  <ID>\n3\n\n");
+}
+
+TEST(Cli, UsageRefusals) {
+  TempDir dir;
+  const std::vector<std::vector<std::string>> cases = {
+      {"in.sdf"},
+      {"in.sdf", "-ind", "-span", "-min", "CCO"},
+      {"in.sdf", "-IND", "CCO"},
+      {"in.sdf", "-spanx", "CCO"},
+  };
+  for (const auto& args : cases) {
+    test::RunResult r = run_binary(dir, args);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, kUsage);
+    EXPECT_EQ(r.err, "");
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir.path() / "automaton.txt"));
+}
+
+TEST(Cli, EmptyPatternComesBeforeOptions) {
+  TempDir dir;
+  test::RunResult r = run_binary(dir, {"in.sdf", "-bad", ""});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "Error:Tarnaxel\x82\xf0\x93\xfc\x97\xcd\x82\xb5\x82\xc4\x89\xba\x82\xb3\x82\xa2\x81\x42\n");
+}
+
+TEST(Cli, LongArguments) {
+  TempDir dir;
+  test::RunResult r = run_binary(dir, {"in.sdf", std::string(100, 'C')});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "Error: the pattern is longer than 99 characters.\n");
+  r = run_binary(dir, {std::string(100, 'x'), "CCO"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "Error: the input file name is longer than 99 characters.\n");
+}
+
+TEST(Cli, RefusedPatternLeavesEmptyAutomaton) {
+  TempDir dir;
+  test::RunResult r = run_binary(dir, {"in.sdf", "C(C"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "Error:(\x82\xaa\x91\xbd\x82\xa2\x81\x42\n");
+  EXPECT_TRUE(std::filesystem::exists(dir.path() / "automaton.txt"));
+  EXPECT_EQ(dir.read("automaton.txt"), "");
+}
+
+TEST(Cli, InputThatCannotBeOpened) {
+  TempDir dir;
+  test::RunResult r = run_binary(dir, {"missing.sdf", "CCO"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "Automaton Size (# of rules): 3\n\n");
+  EXPECT_EQ(r.err, "Error: Cannot open SDF_file.");
+  EXPECT_EQ(dir.read("automaton.txt"),
+            "q1,q2,q3\nC,O\n1\nq1(C(1))\t->\tC(q2(1))\nq2(C(1))\t->\tC(q3(1))\nq3(O)\t\t->\tO\n");
+  EXPECT_FALSE(std::filesystem::exists(dir.path() / "reject.sdf"));
+}
+
+TEST(Cli, EmptyInput) {
+  TempDir dir;
+  dir.write("in.sdf", "");
+  test::RunResult r = run_binary(dir, {"in.sdf", "-min", "-min", "CCO"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(test::without_timings(r.out),
+            "Automaton Size (# of rules): 3\n\n\nTotal Duration:T\nAccept:0 Reject:0 TW_Big:0\n");
+  for (const char* name : {"accept.sdf", "reject.sdf", "tw_big.sdf"}) EXPECT_EQ(dir.read(name), "") << name;
+}
+
+TEST(Cli, TypicalRun) {
+  TempDir dir;
+  dir.write("in.sdf", three_records());
+  test::RunResult r = run_binary(dir, {"in.sdf", "CCO"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(test::without_timings(r.out),
+            "Automaton Size (# of rules): 3\n\n"
+            "1\t3  \t2  \t1\t1\t2.00\tT\n"
+            "2\t2  \t1  \t0\t1\t0.00\tT\n"
+            "3\t4  \t3  \t1\t1\t2.00\tT\n"
+            "\nTotal Duration:T\nAccept:2 Reject:1 TW_Big:0\n");
+  std::string propanol = sdf_record("propanol", {"C", "C", "C", "O"}, {{1, 2, 8}, {2, 3, 1}, {3, 4, 1}},
+                                    "M  END\n>  <ID>\n3\n\n");
+  EXPECT_EQ(dir.read("accept.sdf"), sdf_record("ethanol", {"C", "C", "O"}, {{1, 2, 1}, {2, 3, 1}}) + propanol);
+  EXPECT_EQ(dir.read("reject.sdf"), sdf_record("ethane", {"C", "C"}, {{1, 2, 1}}));
+  EXPECT_EQ(dir.read("tw_big.sdf"), "");
+}
+
+TEST(Cli, GzipInputGivesTheSameOutputs) {
+  TempDir plain;
+  TempDir packed;
+  plain.write("in.sdf", three_records());
+  gzFile gz = gzopen((packed.path() / "in.sdf.gz").c_str(), "wb");
+  ASSERT_NE(gz, nullptr);
+  std::string text = three_records();
+  gzwrite(gz, text.data(), static_cast<unsigned>(text.size()));
+  gzclose(gz);
+  test::RunResult a = run_binary(plain, {"in.sdf", "-span", "CCO"});
+  test::RunResult b = run_binary(packed, {"in.sdf.gz", "-span", "CCO"});
+  EXPECT_EQ(a.status, 0);
+  EXPECT_EQ(test::without_timings(a.out), test::without_timings(b.out));
+  for (const char* name : {"accept.sdf", "reject.sdf", "tw_big.sdf", "automaton.txt"})
+    EXPECT_EQ(plain.read(name), packed.read(name)) << name;
+}
+
+TEST(Cli, FullDiskIsReported) {
+  TempDir dir;
+  dir.write("in.sdf", three_records());
+  std::filesystem::create_symlink("/dev/full", dir.path() / "accept.sdf");
+  test::RunResult r = run_binary(dir, {"in.sdf", "CCO"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "Error: \"accept.sdf\" cannot be written!");
+  EXPECT_EQ(dir.read("reject.sdf"), "");
+}
+
+TEST(Cli, OutputThatCannotBeCreated) {
+  TempDir dir;
+  dir.write("in.sdf", three_records());
+  std::filesystem::create_directory(dir.path() / "tw_big.sdf");
+  test::RunResult r = run_binary(dir, {"in.sdf", "CCO"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "Error: \"tw_big.sdf\" cannot be opened!");
+  EXPECT_EQ(dir.read("reject.sdf"), "");
+}
+
+TEST(Cli, UnreadableRecordStopsAfterTheCompleteOnes) {
+  TempDir dir;
+  dir.write("in.sdf", three_records() + "broken\n\n\n  3  0\n");
+  test::RunResult r = run_binary(dir, {"in.sdf", "CCO"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "Error: record 4 of the SDF_file ends inside the atom block.\n");
+  EXPECT_EQ(dir.read("reject.sdf"), sdf_record("ethane", {"C", "C"}, {{1, 2, 1}}));
+}
+
+TEST(Cli, BundledExampleRuns) {
+  TempDir dir;
+  std::string example = std::string(TARNAXEL_SOURCE_DIR) + "/examples/nci_40.sdf";
+  test::RunResult r = run_binary(dir, {example, "CC(=O)O"});
+  ASSERT_EQ(r.status, 0);
+  std::string all = dir.read("accept.sdf") + dir.read("reject.sdf") + dir.read("tw_big.sdf");
+  EXPECT_EQ(std::count(all.begin(), all.end(), '$'), 4 * 40);
+  EXPECT_NE(r.out.find("Accept:3 Reject:37 TW_Big:0\n"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace tarnaxel

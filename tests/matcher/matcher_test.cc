@@ -1,0 +1,131 @@
+#include "matcher/matcher.h"
+
+#include "driver/compile.h"
+#include "driver/sdf_record.h"
+#include "rulefile/loader.h"
+#include "tests/support.h"
+
+namespace tarnaxel {
+namespace {
+
+using test::sdf_record;
+
+struct Outcome {
+  int result;
+  int width;
+  double score;
+  std::vector<int> edges;
+};
+
+// Compiles the pattern, loads it and matches one record.
+Outcome match(const std::string& pattern, const std::string& record, MatchOptions options = {}) {
+  std::string p = pattern;
+  load_rules_from_text(compile_pattern(p));
+  std::unique_ptr<LineReader> input = LineReader::from_text(record);
+  std::string text;
+  input->next(text);
+  Molecule m;
+  read_record(*input, 1, text, m, [](int, int) {});
+  std::vector<int> edges(m.edge_count / 2 + 1, 0);
+  Outcome o{};
+  int count = 0;
+  o.result = run_matcher(options, m, edges, count, o.score, o.width);
+  o.edges.assign(edges.begin(), edges.begin() + count);
+  return o;
+}
+
+MatchOptions with(bool span, bool ind, bool min) {
+  MatchOptions o;
+  o.span = span;
+  o.ind = ind;
+  o.min = min;
+  return o;
+}
+
+const std::string kEthanol = sdf_record("ethanol", {"C", "C", "O"}, {{1, 2, 1}, {2, 3, 1}});
+const std::string kEthane = sdf_record("ethane", {"C", "C"}, {{1, 2, 1}});
+const std::string kPropanol = sdf_record("propanol", {"C", "C", "C", "O"}, {{1, 2, 1}, {2, 3, 1}, {3, 4, 1}});
+
+TEST(Matcher, WorkedExamples) {
+  Outcome o = match("CCO", kEthanol);
+  EXPECT_EQ(o.result, 1);
+  EXPECT_EQ(o.width, 1);
+  EXPECT_EQ(o.score, 2.0);
+  EXPECT_EQ(o.edges, (std::vector<int>{1, 3}));
+  EXPECT_EQ(match("CCO", kEthane).result, 0);
+  Outcome p = match("CCO", kPropanol);
+  EXPECT_EQ(p.result, 1);
+  EXPECT_EQ(p.edges, (std::vector<int>{3, 5}));
+  EXPECT_EQ(match("CCO", kPropanol, with(true, false, false)).result, 0);
+}
+
+TEST(Matcher, EmptyMoleculeAndIsolatedAtoms) {
+  Outcome none = match("CCO", sdf_record("empty", {}, {}));
+  EXPECT_EQ(std::make_tuple(none.result, none.width, none.score), std::make_tuple(0, 0, 0.0));
+  Outcome salt = match("CCO", sdf_record("salt", {"Na", "C", "C", "O"}, {{2, 3, 1}, {3, 4, 1}}));
+  EXPECT_EQ(salt.result, 1);
+  EXPECT_EQ(salt.score, 2.0);
+}
+
+TEST(Matcher, SpanNeedsEveryAtomInEveryComponent) {
+  // Every atom of a complete graph C, O, C, N lies on the path C-N-C-O.
+  std::string k4 = sdf_record("k4", {"C", "O", "C", "N"}, {{1, 2, 1}, {1, 3, 1}, {1, 4, 1}, {2, 3, 1}, {2, 4, 1}, {3, 4, 1}});
+  Outcome o = match("CNCO", k4, with(true, false, false));
+  EXPECT_EQ(o.result, 1);
+  EXPECT_EQ(o.score, 3.0);
+  std::string two = sdf_record("two", {"C", "C", "O", "C", "C"}, {{1, 2, 1}, {2, 3, 1}, {4, 5, 1}});
+  EXPECT_EQ(match("CCO", two).result, 1);
+  EXPECT_EQ(match("CCO", two, with(true, false, false)).result, 0);
+  EXPECT_EQ(match("CCO", sdf_record("na", {"C", "C", "O", "Na"}, {{1, 2, 1}, {2, 3, 1}}), with(true, false, false)).result, 0);
+}
+
+TEST(Matcher, IndAndMin) {
+  Outcome o = match("CCO", kEthanol, with(false, true, true));
+  EXPECT_EQ(o.result, 1);
+  EXPECT_EQ(o.score, 2.0);
+  EXPECT_EQ(o.edges, (std::vector<int>{1, 3}));
+  EXPECT_EQ(match("CCO", kPropanol, with(false, true, false)).result, 1);
+  // The triangle has a bond between the first and last matched atom.
+  std::string triangle = sdf_record("tri", {"C", "C", "O"}, {{1, 2, 1}, {2, 3, 1}, {3, 1, 1}});
+  EXPECT_EQ(match("CCO", triangle).result, 1);
+  EXPECT_EQ(match("CCO", triangle, with(false, true, false)).result, 0);
+  // A single-atom pattern has no rule with children: only "-ind" matches.
+  EXPECT_EQ(match("O", kEthanol).result, 0);
+}
+
+TEST(Matcher, BestScoreAndSmallestScore) {
+  std::string chain = sdf_record("c5", {"C", "C", "C", "C", "C"}, {{1, 2, 1}, {2, 3, 1}, {3, 4, 1}, {4, 5, 1}});
+  Outcome most = match("C{C}*C", chain);
+  EXPECT_EQ(most.result, 1);
+  EXPECT_EQ(most.score, 4.0);
+  Outcome least = match("C{C}*C", chain, with(false, false, true));
+  EXPECT_EQ(least.result, 1);
+  EXPECT_EQ(least.score, 1.0);
+}
+
+TEST(Matcher, RingsAndWidth) {
+  std::string benzene = sdf_record("benzene", {"C", "C", "C", "C", "C", "C"},
+                                   {{1, 2, 2}, {2, 3, 1}, {3, 4, 2}, {4, 5, 1}, {5, 6, 2}, {6, 1, 1}});
+  Outcome ring = match("C1=CC=CC=C1", benzene, with(true, false, false));
+  EXPECT_EQ(ring.result, 1);
+  EXPECT_EQ(ring.width, 2);
+  EXPECT_EQ(ring.score, 6.0);
+  EXPECT_EQ(match("C1CCCCC1", benzene).result, 0);
+  // The complete graph on nine atoms is too wide.
+  std::vector<std::string> atoms(9, "C");
+  std::vector<test::BondSpec> bonds;
+  for (int a = 1; a <= 9; ++a)
+    for (int b = a + 1; b <= 9; ++b) bonds.push_back({a, b, 1});
+  Outcome wide = match("CC", sdf_record("k9", atoms, bonds));
+  EXPECT_EQ(std::make_tuple(wide.result, wide.width, wide.score), std::make_tuple(2, 8, 0.0));
+  atoms.pop_back();
+  bonds.clear();
+  for (int a = 1; a <= 8; ++a)
+    for (int b = a + 1; b <= 8; ++b) bonds.push_back({a, b, 1});
+  Outcome seven = match("CC", sdf_record("k8", atoms, bonds));
+  EXPECT_EQ(seven.width, 7);
+  EXPECT_EQ(seven.result, 1);
+}
+
+}  // namespace
+}  // namespace tarnaxel
