@@ -90,14 +90,26 @@ struct RunResult {
 
 // Runs the built tool in dir with the given arguments.
 inline RunResult run_binary(const TempDir& dir, const std::vector<std::string>& args) {
-  auto quote = [](const std::string& s) {
-    std::string q = "'";
-    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
+  auto quote = [](std::string& out, const std::string& s) {
+    out.push_back('\'');
+    for (char c : s) {
+      if (c == '\'') {
+        out.append("'\\''");
+      } else {
+        out.push_back(c);
+      }
+    }
+    out.push_back('\'');
   };
-  std::string command = "cd " + quote(dir.path().string()) + " && " + quote(TARNAXEL_BINARY);
-  for (const std::string& a : args) command += " " + quote(a);
-  command += " > stdout.txt 2> stderr.txt";
+  std::string command("cd ");
+  quote(command, dir.path().string());
+  command.append(" && ");
+  quote(command, TARNAXEL_BINARY);
+  for (const std::string& a : args) {
+    command.push_back(' ');
+    quote(command, a);
+  }
+  command.append(" > stdout.txt 2> stderr.txt");
   int raw = std::system(command.c_str());
   RunResult r{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, dir.read("stdout.txt"), dir.read("stderr.txt")};
   std::filesystem::remove(dir.path() / "stdout.txt");

@@ -61,6 +61,15 @@ TEST(Cli, RefusedPatternLeavesEmptyAutomaton) {
   EXPECT_EQ(dir.read("automaton.txt"), "");
 }
 
+TEST(Cli, AutomatonThatCannotBeWritten) {
+  TempDir dir;
+  std::filesystem::create_directory(dir.path() / "automaton.txt");
+  test::RunResult r = run_binary(dir, {"in.sdf", "CCO"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "Error: \"automaton.txt\" cannot be opened!");
+}
+
 TEST(Cli, InputThatCannotBeOpened) {
   TempDir dir;
   test::RunResult r = run_binary(dir, {"missing.sdf", "CCO"});
