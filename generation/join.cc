@@ -51,29 +51,13 @@ class Joiner {
 
     // Seam normalisation.
     if (is_branch_open(*L) && R->depth != -1) {
-      Element* e = derived_element(gen_.graph, *R, R->bond, 1, R->last, R->last2);
-      A.pop_back();
-      B.pop_front();
-      if (A.empty() && B.empty()) return Chain{e};
-      if (A.empty()) {
-        A.push_back(e);
-      } else {
-        B.push_front(e);
-      }
+      if (fold(A, B, derived_element(gen_.graph, *R, R->bond, 1, R->last, R->last2))) return A;
     } else if (is_branch_open(*L) && is_branch_close(*R)) {
       A.pop_back();
       B.pop_front();
       if (B.empty()) return A;
     } else if (is_bond_placeholder(*L)) {
-      Element* e = derived_element(gen_.graph, *R, L->bond, R->first, R->last, R->last2);
-      A.pop_back();
-      B.pop_front();
-      if (A.empty() && B.empty()) return Chain{e};
-      if (A.empty()) {
-        A.push_back(e);
-      } else {
-        B.push_front(e);
-      }
+      if (fold(A, B, derived_element(gen_.graph, *R, L->bond, R->first, R->last, R->last2))) return A;
     } else if (L->depth != -1 && is_branch_close(*R)) {
       if (L->last == 1) fail_line(generation_message::kDoubleClose);
       // A leaf rule names an atom; after a ring-bond number there is none.
@@ -86,6 +70,19 @@ class Joiner {
   }
 
  private:
+  // Replaces the seam's placeholder L and its partner R by the Element e.
+  // Returns true when nothing else is left, with A holding just e.
+  static bool fold(Chain& A, Chain& B, Element* e) {
+    A.pop_back();
+    B.pop_front();
+    if (A.empty()) {
+      A.push_back(e);
+      return B.empty();
+    }
+    B.push_front(e);
+    return false;
+  }
+
   std::optional<Chain> walk(Chain A, Chain B) {
     bool first_step = true;
     std::optional<Chain> result;
