@@ -73,6 +73,9 @@ void read_record(LineReader& input, int record_number, std::string& record_text,
     if (first < 1 || first > atom_count || second < 1 || second > atom_count)
       fail_record(record_number, "has bond " + std::to_string(k) + " naming an atom outside 1.." +
                                      std::to_string(atom_count) + ".");
+    if (first == second)
+      fail_record(record_number, "has bond " + std::to_string(k) + " joining atom " + std::to_string(first) +
+                                     " to itself.");
     // Column 9 is the bond type; a shorter line has none.
     std::string_view type = line.size() > 8 && line[8] != '\n' ? std::string_view(line).substr(8, 1) : "";
     int code = find_bond_label(type);

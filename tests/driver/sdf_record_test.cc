@@ -80,6 +80,8 @@ TEST_F(RecordTest, UnreadableConnectionTables) {
   EXPECT_EQ(test::refusal([&] { read_all("head\n\n"); }), "Error: record 1 of the SDF_file ends inside the header.\n");
   EXPECT_EQ(test::refusal([&] { read_all(sdf_record("far", {"C"}, {{1, 2, 1}})); }),
             "Error: record 1 of the SDF_file has bond 1 naming an atom outside 1..1.\n");
+  EXPECT_EQ(test::refusal([&] { read_all(sdf_record("loop", {"C", "C"}, {{1, 2, 1}, {2, 2, 1}})); }),
+            "Error: record 1 of the SDF_file has bond 2 joining atom 2 to itself.\n");
   EXPECT_EQ(test::refusal([&] { read_all("neg\n\n\n -1  0  0  0  0  0  0  0  0  0999 V2000\n$$$$\n"); }),
             "Error: record 1 of the SDF_file has a negative atom or bond count.\n");
 }
