@@ -15,6 +15,8 @@
 #include <vector>
 
 #include "common/fatal.h"
+#include "common/molecule.h"
+#include "driver/sdf_record.h"
 
 namespace tarnaxel::test {
 
@@ -41,6 +43,16 @@ inline std::string sdf_record(const std::string& title, const std::vector<std::s
     s += line;
   }
   return s + tail + "$$$$\n";
+}
+
+// The molecule graph of one record, coded through the loaded label tables.
+inline Molecule molecule_of(const std::string& record) {
+  std::unique_ptr<LineReader> input = LineReader::from_text(record);
+  std::string text;
+  input->next(text);
+  Molecule m;
+  read_record(*input, 1, text, m, [](int, int) {});
+  return m;
 }
 
 // Runs f and returns the bytes of the refusal it throws ("" when none).

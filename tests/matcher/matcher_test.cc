@@ -21,11 +21,7 @@ struct Outcome {
 Outcome match(const std::string& pattern, const std::string& record, MatchOptions options = {}) {
   std::string p = pattern;
   load_rules_from_text(compile_pattern(p));
-  std::unique_ptr<LineReader> input = LineReader::from_text(record);
-  std::string text;
-  input->next(text);
-  Molecule m;
-  read_record(*input, 1, text, m, [](int, int) {});
+  Molecule m = test::molecule_of(record);
   std::vector<int> edges(m.edge_count / 2 + 1, 0);
   Outcome o{};
   int count = 0;

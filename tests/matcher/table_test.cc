@@ -55,11 +55,7 @@ TEST(Table, KeyOrderIsItemCountThenAtomRootRuleChildren) {
 // Matches a record against a hand-written automaton.
 int match_with(const std::string& automaton, const std::string& record, double* score = nullptr) {
   load_rules_from_text(automaton);
-  std::unique_ptr<LineReader> input = LineReader::from_text(record);
-  std::string text;
-  input->next(text);
-  Molecule m;
-  read_record(*input, 1, text, m, [](int, int) {});
+  Molecule m = test::molecule_of(record);
   std::vector<int> edges(m.edge_count / 2 + 1, 0);
   int count = 0;
   double s = 0;
