@@ -2,6 +2,10 @@
 
 #include <zlib.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstring>
 
 #include "common/fatal.h"
@@ -9,16 +13,24 @@
 namespace tarnaxel {
 namespace {
 
+// Reads whatever the file holds so far, so that records arriving through a
+// pipe are judged as soon as they are complete.
 class PlainReader : public LineReader {
  public:
-  explicit PlainReader(std::FILE* file) : file_(file) {}
-  ~PlainReader() override { std::fclose(file_); }
+  explicit PlainReader(int fd) : fd_(fd) {}
+  ~PlainReader() override { ::close(fd_); }
 
  protected:
-  size_t refill(char* data, size_t size) override { return std::fread(data, 1, size, file_); }
+  size_t refill(char* data, size_t size) override {
+    for (;;) {
+      ssize_t got = ::read(fd_, data, size);
+      if (got >= 0) return static_cast<size_t>(got);
+      if (errno != EINTR) fail(Stream::err, "Error: the SDF_file cannot be read.\n");
+    }
+  }
 
  private:
-  std::FILE* file_;
+  int fd_;
 };
 
 class GzipReader : public LineReader {
@@ -57,19 +69,25 @@ class TextReader : public LineReader {
 }  // namespace
 
 std::unique_ptr<LineReader> LineReader::open(const std::string& path) {
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) return nullptr;
-  unsigned char magic[2] = {0, 0};
-  size_t got = std::fread(magic, 1, 2, file);
-  if (got == 2 && magic[0] == 0x1f && magic[1] == 0x8b) {
-    std::fclose(file);
-    gzFile gz = gzopen(path.c_str(), "rb");
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  std::unique_ptr<LineReader> plain = std::make_unique<PlainReader>(fd);
+  // The first two bytes tell a gzip file; they stay in the buffer, so a
+  // plain file read through a pipe loses nothing.
+  while (plain->end_ < 2) {
+    size_t got = plain->refill(plain->buffer_.data() + plain->end_, 2 - plain->end_);
+    if (got == 0) break;
+    plain->end_ += got;
+  }
+  if (plain->end_ == 2 && static_cast<unsigned char>(plain->buffer_[0]) == 0x1f &&
+      static_cast<unsigned char>(plain->buffer_[1]) == 0x8b) {
+    if (::lseek(fd, 0, SEEK_SET) != 0) fail(Stream::err, "Error: a compressed SDF_file must be a regular file.\n");
+    gzFile gz = gzdopen(::dup(fd), "rb");
     if (gz == nullptr) return nullptr;
     gzbuffer(gz, 1 << 17);
     return std::make_unique<GzipReader>(gz);
   }
-  std::rewind(file);
-  return std::make_unique<PlainReader>(file);
+  return plain;
 }
 
 std::unique_ptr<LineReader> LineReader::from_text(std::string text) {

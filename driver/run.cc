@@ -1,6 +1,7 @@
 #include "driver/run.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <string>
@@ -28,10 +29,28 @@ constexpr const char* kFileNameTooLong = "Error: the input file name is longer t
 constexpr const char* kCannotOpenInput = "Error: Cannot open SDF_file.";
 constexpr size_t kBufferLimit = 99;
 
-void out_of_memory() {
+// Memory exhaustion ends the run abnormally.  The statistics lines of the
+// finished records are flushed first so that none of them is lost.
+void report_out_of_memory() {
+  std::fflush(stdout);
   std::fputs("Out of memory!\n", stderr);
   std::set_new_handler(nullptr);
+}
+
+void out_of_memory() {
+  report_out_of_memory();
   throw std::bad_alloc();
+}
+
+// TARNAXEL_TABLE_MEMORY_MB, when set to a positive number, replaces the
+// default limit on the configuration tables of one molecule.
+void apply_table_memory_limit() {
+  const char* text = std::getenv("TARNAXEL_TABLE_MEMORY_MB");
+  if (text == nullptr) return;
+  char* end = nullptr;
+  unsigned long long megabytes = std::strtoull(text, &end, 10);
+  if (end != text && *end == '\0' && megabytes > 0 && megabytes < (1ull << 40))
+    set_table_memory_limit(static_cast<size_t>(megabytes) << 20);
 }
 
 void write_automaton(const std::string& text) {
@@ -72,6 +91,7 @@ int run_tool(int argc, const char* const* argv) {
   write_automaton(compile_pattern(pattern));
 
   std::set_new_handler(out_of_memory);
+  apply_table_memory_limit();
   const long start = clock_ticks();
   std::printf("Automaton Size (# of rules): %d\n\n", load_rules());
 
@@ -95,7 +115,13 @@ int run_tool(int argc, const char* const* argv) {
     int match_count = 0;
     double score = 0.0;
     int width = 0;
-    int result = run_matcher(options, molecule, match_edges, match_count, score, width);
+    int result = 0;
+    try {
+      result = run_matcher(options, molecule, match_edges, match_count, score, width);
+    } catch (const TableLimitExceeded&) {
+      report_out_of_memory();
+      throw std::bad_alloc();
+    }
     std::printf("%d\t%d\t%.2f\t", result, width, score);
     std::printf("%.3f\n", (clock_ticks() - record_start) / kTicksPerSecond);
 

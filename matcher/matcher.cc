@@ -7,6 +7,8 @@
 #include <memory>
 #include <set>
 
+#include <unistd.h>
+
 #include "common/fatal.h"
 #include "matcher/context.h"
 #include "matcher/order.h"
@@ -28,7 +30,21 @@ struct BagLess {
 
 using BagSet = std::set<Bag*, BagLess>;
 
+size_t limit_bytes = 0;  // 0: not set yet
+
 }  // namespace
+
+void set_table_memory_limit(size_t bytes) { limit_bytes = bytes; }
+
+size_t table_memory_limit() {
+  if (limit_bytes == 0) {
+    long pages = sysconf(_SC_PHYS_PAGES);
+    long page_size = sysconf(_SC_PAGESIZE);
+    limit_bytes = pages > 0 && page_size > 0 ? static_cast<size_t>(pages) * static_cast<size_t>(page_size) / 2
+                                             : size_t{1} << 32;
+  }
+  return limit_bytes;
+}
 
 int run_matcher(const MatchOptions& options, const Molecule& molecule, std::vector<int>& match_edges,
                 int& match_count, double& score, int& width) {

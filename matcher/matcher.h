@@ -6,7 +6,9 @@
 // of partial matches.  Entry point: run_matcher().
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <new>
 #include <vector>
 
 #include "common/molecule.h"
@@ -23,6 +25,18 @@ struct MatchOptions {
 };
 
 constexpr int kMaxWidth = 7;
+
+// Thrown by run_matcher when the configuration tables of one molecule would
+// hold more than the table memory limit: the run ends as if memory were
+// exhausted, before the machine starts swapping.
+struct TableLimitExceeded : std::bad_alloc {
+  const char* what() const noexcept override { return "configuration tables over the memory limit"; }
+};
+
+// The bytes the configuration tables of one molecule may hold.  The default
+// is half of the machine's physical memory.
+void set_table_memory_limit(size_t bytes);
+size_t table_memory_limit();
 
 // Returns 0 (rejected), 1 (accepted) or 2 (width above 7).  match_edges
 // receives match_count directed-edge numbers, ascending, one per used bond.

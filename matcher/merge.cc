@@ -12,7 +12,7 @@
 namespace tarnaxel {
 
 MatchContext::MatchContext(const MatchOptions& o, const Molecule& m)
-    : options(o), molecule(m), store(apply_count, o.min != 0), link(m.atom_count + 1, 0), degree(m.atom_count + 1, 0) {}
+    : options(o), molecule(m), store(apply_count, o.min != 0, table_memory_limit()), link(m.atom_count + 1, 0), degree(m.atom_count + 1, 0) {}
 
 namespace {
 
@@ -280,6 +280,8 @@ void merge_bags(MatchContext& context, Bag& n, Bag& k, int f) {
     // A bag is a leaf while it is made of bond leaves alone.
     n.is_leaf = (n.is_leaf && k.is_leaf) ? 1 : 0;
   }
+  context.store.release(n.table);
+  context.store.release(k.table);
   n.vertices = std::move(vertices);
   n.table = std::move(table);
   n.edge_list = std::move(edge_list);

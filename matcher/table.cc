@@ -1,5 +1,7 @@
 #include "matcher/table.h"
 
+#include "matcher/matcher.h"
+
 namespace tarnaxel {
 namespace {
 
@@ -45,9 +47,16 @@ void ConfigStore::store(Table& table, const ConfigKey& key, const Bits* first, s
   }
   if (found != table.end()) {
     // The stored configuration is removed and the new one inserted.
+    live_bytes_ -= bytes_of(found->first.size(), found->second.used_edges.size());
     table.erase(found);
   }
+  live_bytes_ += bytes_of(encoded.size(), value.used_edges.size());
+  if (live_bytes_ > limit_) throw TableLimitExceeded();
   table.emplace(std::move(encoded), std::move(value));
+}
+
+void ConfigStore::release(const Table& table) {
+  for (const auto& [key, value] : table) live_bytes_ -= bytes_of(key.size(), value.used_edges.size());
 }
 
 Config decode(const Table::value_type& entry, int counter_count) {

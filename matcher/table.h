@@ -68,7 +68,8 @@ struct Bag {
 // "-min"); an equal score keeps the configuration stored first.
 class ConfigStore {
  public:
-  ConfigStore(int counter_count, bool min) : counter_count_(counter_count), min_(min) {}
+  ConfigStore(int counter_count, bool min, size_t limit = SIZE_MAX)
+      : counter_count_(counter_count), min_(min), limit_(limit) {}
 
   void store(Table& table, const ConfigKey& key, const Bits* first, size_t first_length, const Bits* second,
              size_t second_length, double score) const;
@@ -77,9 +78,18 @@ class ConfigStore {
   int counter_count() const { return counter_count_; }
   bool min() const { return min_; }
 
+  // The table memory accounting: every stored configuration is charged its
+  // estimated bytes; a table that is dropped is released.  Going over the
+  // limit throws TableLimitExceeded.
+  void release(const Table& table);
+  size_t live_bytes() const { return live_bytes_; }
+
  private:
+  static size_t bytes_of(size_t key_bytes, size_t bit_words) { return 160 + key_bytes + 4 * bit_words; }
   int counter_count_;
   bool min_;
+  size_t limit_;
+  mutable size_t live_bytes_ = 0;
 };
 
 }  // namespace tarnaxel

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <algorithm>
 #include <sstream>
 #include <string>
 #include <tuple>
@@ -100,8 +101,12 @@ struct RunResult {
   std::string err;
 };
 
-// Runs the built tool in dir with the given arguments.
-inline RunResult run_binary(const TempDir& dir, const std::vector<std::string>& args) {
+// Runs the built tool in dir with the given arguments.  prefix is shell text
+// put before the tool's name: variable assignments ("NAME=1 ") or a command
+// piped into it ("cat in.sdf | ").  A run killed by signal s has the status
+// 128 + s.
+inline RunResult run_binary(const TempDir& dir, const std::vector<std::string>& args,
+                            const std::string& prefix = "") {
   auto quote = [](std::string& out, const std::string& s) {
     out.push_back('\'');
     for (char c : s) {
@@ -115,7 +120,7 @@ inline RunResult run_binary(const TempDir& dir, const std::vector<std::string>& 
   };
   std::string command("cd ");
   quote(command, dir.path().string());
-  command.append(" && ");
+  command.append(" && ulimit -c 0 && " + prefix);
   quote(command, TARNAXEL_BINARY);
   for (const std::string& a : args) {
     command.push_back(' ');
@@ -143,6 +148,63 @@ inline std::string without_timings(const std::string& out) {
     result += line + "\n";
   }
   return result;
+}
+
+// Splits SDF text into its records (each ending after its "$$$$" line).
+inline std::vector<std::string> records_of(const std::string& text) {
+  std::vector<std::string> records;
+  size_t at = 0;
+  while (at < text.size()) {
+    size_t end = text.find("\n$$$$", at);
+    end = end == std::string::npos ? text.size() : text.find('\n', end + 1);
+    end = end == std::string::npos ? text.size() : end + 1;
+    records.push_back(text.substr(at, end - at));
+    at = end;
+  }
+  return records;
+}
+
+// Bond-line column 9 characters may differ ("8" for unmatched bonds);
+// everything else of an accepted record is as read.
+inline bool same_but_marks(const std::string& read, const std::string& written) {
+  if (read.size() != written.size()) return false;
+  for (size_t i = 0; i < read.size(); ++i)
+    if (read[i] != written[i] && written[i] != '8') return false;
+  return true;
+}
+
+// Checks a finished run in dir against its input records: each statistics
+// line names the next record in order, the record is in the file its result
+// code names, byte for byte (accepted ones apart from the marks), every
+// output record is accounted for, and the summary agrees.  Returns "" or
+// what is wrong.
+inline std::string lost_records(const std::vector<std::string>& input, const std::string& out, const TempDir& dir) {
+  const std::vector<std::string> files[3] = {records_of(dir.read("reject.sdf")), records_of(dir.read("accept.sdf")),
+                                             records_of(dir.read("tw_big.sdf"))};
+  size_t next[3] = {0, 0, 0};
+  size_t n = 0;
+  std::istringstream lines(out);
+  std::string line;
+  while (std::getline(lines, line)) {
+    if (std::count(line.begin(), line.end(), '\t') != 6) continue;
+    int number = 0, atoms = 0, bonds = 0, result = -1;
+    std::sscanf(line.c_str(), "%d\t%d\t%d\t%d", &number, &atoms, &bonds, &result);
+    std::string where = "record " + std::to_string(n + 1) + ": ";
+    if (number != static_cast<int>(n) + 1) return where + "statistics line numbered " + std::to_string(number);
+    if (n >= input.size()) return where + "more statistics lines than records";
+    int f = result == 0 ? 0 : result == 1 ? 1 : 2;
+    if (next[f] >= files[f].size()) return where + "missing from its output file";
+    const std::string& written = files[f][next[f]++];
+    if (f == 1 ? !same_but_marks(input[n], written) : input[n] != written) return where + "changed in its output file";
+    ++n;
+  }
+  if (n != input.size()) return std::to_string(input.size() - n) + " records without a statistics line";
+  for (int f = 0; f < 3; ++f)
+    if (next[f] != files[f].size()) return "an output file holds records that no statistics line names";
+  char summary[80];
+  std::snprintf(summary, sizeof summary, "Accept:%zu Reject:%zu TW_Big:%zu\n", next[1], next[0], next[2]);
+  if (out.find(summary) == std::string::npos) return std::string("summary is not ") + summary;
+  return "";
 }
 
 }  // namespace tarnaxel::test

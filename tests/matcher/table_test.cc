@@ -52,6 +52,23 @@ TEST(Table, KeyOrderIsItemCountThenAtomRootRuleChildren) {
   EXPECT_EQ(seen, (std::vector<std::pair<int, int>>{{1, 201}, {1, 209}, {1, 301}, {2, 101}}));
 }
 
+TEST(Table, MemoryLimitIsChargedAndReleased) {
+  ConfigStore store(0, false, 2000);
+  Table table;
+  for (int atom = 1; atom <= 5; ++atom) store.store(table, key_with(atom, 1), nullptr, 0, nullptr, 0, 0.0);
+  // Replacing a configuration by a better one costs nothing more.
+  const size_t charged = store.live_bytes();
+  store.store(table, key_with(5, 1), nullptr, 0, nullptr, 0, 1.0);
+  EXPECT_EQ(store.live_bytes(), charged);
+  store.release(table);
+  EXPECT_EQ(store.live_bytes(), 0u);
+  Table big;
+  EXPECT_THROW(
+      for (int atom = 1; atom <= 100; ++atom) store.store(big, key_with(atom, 1), nullptr, 0, nullptr, 0, 0.0),
+      TableLimitExceeded);
+  EXPECT_LT(big.size(), 20u);
+}
+
 // Matches a record against a hand-written automaton.
 int match_with(const std::string& automaton, const std::string& record, double* score = nullptr) {
   load_rules_from_text(automaton);
