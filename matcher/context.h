@@ -26,7 +26,7 @@ void add_leaf_configs(MatchContext& context, Bag& leaf, int u);
 // The best configuration of a root table (the first in key order, replaced
 // only by a strictly better score), or null; under "-min" only
 // configurations that match some atom count.
-const Table::value_type* best_config(const MatchContext& context, const Table& table);
+const Table::Entry* best_config(const MatchContext& context, const Table& table);
 
 // Merges bag k into bag n, forgetting atom f (0: none).  k is consumed.
 void merge_bags(MatchContext& context, Bag& n, Bag& k, int f);

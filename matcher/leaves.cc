@@ -18,9 +18,8 @@ void store_pair(MatchContext& context, Bag& leaf, Item a, Item b, bool used, dou
   key.items[0] = a;
   key.items[1] = b;
   key.matched = (a.rule != 0 || b.rule != 0) ? 1 : 0;
-  Bits bits = zero_bits(1);
-  if (used) bits[0] = 1u;
-  context.store.store(leaf.table, key, &bits, 1, nullptr, 0, score);
+  const uint64_t word = used ? 1u : 0u;
+  context.store.store(leaf.table, key, BitsRef{&word, 1}, BitsRef{}, score);
 }
 
 }  // namespace

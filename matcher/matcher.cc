@@ -77,9 +77,11 @@ int run_matcher(const MatchOptions& options, const Molecule& molecule, std::vect
       leaf->vertices = {std::min(v, w), std::max(v, w)};
       leaf->is_leaf = 1;
       leaf->edge_list = {static_cast<int>(u)};
+      context.store.start(leaf->table, 1);
     }
     add_leaf_configs(context, *leaf, static_cast<int>(u));
   }
+  for (auto& leaf : bags) context.store.seal(leaf->table);
   BagSet pool;
   std::vector<BagSet> open_bags(n + 1);
   for (size_t a = 1; a < n; ++a) {
@@ -133,12 +135,13 @@ int run_matcher(const MatchOptions& options, const Molecule& molecule, std::vect
   if (!context.accepted) return 0;
   bool chosen = false;
   for (Bag* bag : pool) {
-    const Table::value_type* best = best_config(context, bag->table);
+    const Table::Entry* best = best_config(context, bag->table);
     if (best == nullptr) continue;
     chosen = true;
+    const BitsRef used = bag->table.bits(*best);
     for (size_t i = 0; i < bag->edge_list.size(); ++i)
-      if (bit(best->second.used_edges, i)) match_edges[static_cast<size_t>(match_count++)] = bag->edge_list[i];
-    score = best->second.score;
+      if (bit(used.words, i)) match_edges[static_cast<size_t>(match_count++)] = bag->edge_list[i];
+    score = best->score;
   }
   if (!chosen) {
     match_count = 0;

@@ -18,29 +18,52 @@ namespace {
 
 uint8_t full_mask(int rule) { return static_cast<uint8_t>((1u << rules[rule].plain_count) - 1u); }
 
+// A stored configuration unpacked for the pair loop.
+struct Config {
+  uint8_t item_count = 0;
+  bool rootless = false;  // some item has root 0
+  Item items[8];
+  const uint8_t* counters = nullptr;
+  const Table::Entry* entry = nullptr;
+};
+
+std::vector<Config> decode_all(const Table& table) {
+  std::vector<Config> out(table.size());
+  for (size_t j = 0; j < table.size(); ++j) {
+    const Table::Entry& e = table.entries()[j];
+    Config& c = out[j];
+    c.item_count = e.item_count;
+    for (int i = 0; i < e.item_count; ++i) {
+      c.items[i] = unpack(e.items[i]);
+      c.rootless = c.rootless || c.items[i].root == 0;
+    }
+    c.counters = table.counters(e);
+    c.entry = &e;
+  }
+  return out;
+}
+
 class Merger {
  public:
   Merger(MatchContext& context, Bag& n, Bag& k, int f, const std::vector<int>& vertices, Table& out)
       : c_(context), n_(n), k_(k), f_(f), vertices_(vertices), out_(out) {}
 
   // Stores into the new table: through forgetting when an atom is forgotten.
-  void put(const ConfigKey& key, const Bits* first, size_t first_length, const Bits* second, size_t second_length,
-           double score) {
+  void put(const ConfigKey& key, BitsRef first, BitsRef second, double score) {
     if (f_ == 0) {
-      c_.store.store(out_, key, first, first_length, second, second_length, score);
+      c_.store.store(out_, key, first, second, score);
     } else {
-      forget(key, first, first_length, second, second_length, score);
+      forget(key, first, second, score);
     }
   }
 
-  void forget(const ConfigKey& key, const Bits* first, size_t first_length, const Bits* second,
-              size_t second_length, double score) {
+  void forget(const ConfigKey& key, BitsRef first, BitsRef second, double score) {
     const int count = key.item_count;
     int at = -1;
     for (int i = 0; i < count; ++i)
       if (key.items[i].atom == f_) at = i;
     if (at < 0) {
-      if (!c_.options.span) c_.store.store(out_, key, first, first_length, second, second_length, score);
+      if (!c_.options.span) c_.store.store(out_, key, first, second, score);
       return;
     }
     const Item& item = key.items[at];
@@ -100,27 +123,22 @@ class Merger {
         if (r != 0 && (other_rootless || !other_rooted_at_f)) return;
       }
     }
-    c_.store.store(out_, next, first, first_length, second, second_length, next_score);
+    c_.store.store(out_, next, first, second, next_score);
   }
 
   void pairs() {
-    const size_t n_length = n_.edge_list.size();
-    const size_t k_length = k_.edge_list.size();
     const int counter_count = c_.store.counter_count();
     std::vector<int>& link = c_.link;
     uint8_t sum[kApplySlots];
     uint8_t check[kApplySlots];
-    for (const auto& oe : n_.table) {
-      Config o = decode(oe, counter_count);
+    // Each side decoded once.
+    std::vector<Config> ns = decode_all(n_.table);
+    std::vector<Config> ks = decode_all(k_.table);
+    for (const Config& o : ns) {
       if (o.item_count == 0) continue;
-      bool o_rootless = false;
-      for (int i = 0; i < o.item_count; ++i) o_rootless = o_rootless || o.items[i].root == 0;
-      for (const auto& ce : k_.table) {
-        Config c = decode(ce, counter_count);
+      for (const Config& c : ks) {
         if (c.item_count == 0) continue;
-        bool c_rootless = false;
-        for (int i = 0; i < c.item_count; ++i) c_rootless = c_rootless || c.items[i].root == 0;
-        if (o_rootless && c_rootless) continue;
+        if (o.rootless && c.rootless) continue;
 
         for (int k = 0; k < counter_count; ++k) check[k] = sum[k] = static_cast<uint8_t>(o.counters[k] + c.counters[k]);
         ConfigKey key;
@@ -189,8 +207,8 @@ class Merger {
         for (int i = 0; i < count; ++i) key.items[i].root = link[key.items[i].atom];
         key.item_count = static_cast<uint8_t>(count);
         key.counters = sum;
-        key.matched = static_cast<uint8_t>(o.value->matched | c.value->matched);
-        put(key, &o.value->used_edges, n_length, &c.value->used_edges, k_length, o.value->score + c.value->score);
+        key.matched = static_cast<uint8_t>(o.entry->matched | c.entry->matched);
+        put(key, n_.table.bits(*o.entry), k_.table.bits(*c.entry), o.entry->score + c.entry->score);
       }
     }
   }
@@ -204,29 +222,29 @@ class Merger {
   Table& out_;
 };
 
-ConfigKey key_of(const Config& config) {
+ConfigKey key_of(const Table& table, const Table::Entry& e) {
   ConfigKey key;
-  key.item_count = config.item_count;
-  std::copy(config.items, config.items + config.item_count, key.items);
-  key.counters = config.counters.data();
-  key.matched = config.value->matched;
+  key.item_count = e.item_count;
+  for (int i = 0; i < e.item_count; ++i) key.items[i] = unpack(e.items[i]);
+  key.counters = table.counters(e);
+  key.matched = e.matched;
   return key;
 }
 
 // The best configuration of a root table, or null; under "-min" only
 // configurations that match some atom count.
-const Table::value_type* best_of(const MatchContext& context, const Table& table) {
-  const Table::value_type* best = nullptr;
-  for (const auto& entry : table) {
-    if (context.options.min && !entry.second.matched) continue;
-    if (best == nullptr || context.store.better(entry.second.score, best->second.score)) best = &entry;
+const Table::Entry* best_of(const MatchContext& context, const Table& table) {
+  const Table::Entry* best = nullptr;
+  for (const Table::Entry& entry : table.entries()) {
+    if (context.options.min && !entry.matched) continue;
+    if (best == nullptr || context.store.better(entry.score, best->score)) best = &entry;
   }
   return best;
 }
 
 }  // namespace
 
-const Table::value_type* best_config(const MatchContext& context, const Table& table) {
+const Table::Entry* best_config(const MatchContext& context, const Table& table) {
   return best_of(context, table);
 }
 
@@ -238,48 +256,41 @@ void merge_bags(MatchContext& context, Bag& n, Bag& k, int f) {
   edge_list.insert(edge_list.end(), k.edge_list.begin(), k.edge_list.end());
   const size_t n_length = n.edge_list.size();
   const size_t k_length = k.edge_list.size();
-  const int counter_count = context.store.counter_count();
+  const BitsRef n_none{nullptr, n_length};
   Table table;
+  context.store.start(table, n_length + k_length);
   Merger merger(context, n, k, f, vertices, table);
 
   if (n.vertices.empty() && k.vertices.empty()) {
     // Two root bags: the best of each side, added up.
-    const Table::value_type* a = best_of(context, n.table);
-    const Table::value_type* b = best_of(context, k.table);
+    const Table::Entry* a = best_of(context, n.table);
+    const Table::Entry* b = best_of(context, k.table);
     bool store = true;
     if (context.options.span && (n.table.empty() || k.table.empty())) store = false;
     if (store) {
       ConfigKey key;
-      key.matched = static_cast<uint8_t>((a ? a->second.matched : 0) | (b ? b->second.matched : 0));
-      merger.put(key, a ? &a->second.used_edges : nullptr, n_length, b ? &b->second.used_edges : nullptr, k_length,
-                 (a ? a->second.score : 0.0) + (b ? b->second.score : 0.0));
+      key.matched = static_cast<uint8_t>((a ? a->matched : 0) | (b ? b->matched : 0));
+      merger.put(key, a ? n.table.bits(*a) : n_none, b ? k.table.bits(*b) : BitsRef{},
+                 (a ? a->score : 0.0) + (b ? b->score : 0.0));
     }
     n.is_leaf = k.is_leaf;
   } else if (n.vertices.empty()) {
-    for (const auto& entry : k.table) {
-      Config c = decode(entry, counter_count);
-      merger.put(key_of(c), nullptr, n_length, &entry.second.used_edges, k_length, entry.second.score);
-    }
+    for (const Table::Entry& e : k.table.entries()) merger.put(key_of(k.table, e), n_none, k.table.bits(e), e.score);
     n.is_leaf = k.is_leaf;
   } else {
     const bool ind = context.options.ind != 0;
     const bool span = context.options.span != 0;
     if (!ind && (!span || k.is_leaf)) {
-      for (const auto& entry : n.table) {
-        Config o = decode(entry, counter_count);
-        merger.put(key_of(o), &entry.second.used_edges, n_length, nullptr, k_length, entry.second.score);
-      }
+      for (const Table::Entry& e : n.table.entries()) merger.put(key_of(n.table, e), n.table.bits(e), BitsRef{}, e.score);
     }
     if (!ind && (!span || n.is_leaf)) {
-      for (const auto& entry : k.table) {
-        Config c = decode(entry, counter_count);
-        merger.put(key_of(c), nullptr, n_length, &entry.second.used_edges, k_length, entry.second.score);
-      }
+      for (const Table::Entry& e : k.table.entries()) merger.put(key_of(k.table, e), n_none, k.table.bits(e), e.score);
     }
     merger.pairs();
     // A bag is a leaf while it is made of bond leaves alone.
     n.is_leaf = (n.is_leaf && k.is_leaf) ? 1 : 0;
   }
+  context.store.seal(table);
   context.store.release(n.table);
   context.store.release(k.table);
   n.vertices = std::move(vertices);

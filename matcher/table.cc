@@ -1,79 +1,127 @@
 #include "matcher/table.h"
 
+#include <algorithm>
+#include <cstring>
+
 #include "matcher/matcher.h"
 
 namespace tarnaxel {
-namespace {
 
-void put_be(std::string& out, uint32_t value, int bytes) {
-  for (int i = bytes - 1; i >= 0; --i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFFu));
+void Table::reset(int counter_count, size_t bit_length, bool key_matched, bool min) {
+  clear();
+  counter_count_ = counter_count;
+  bit_length_ = bit_length;
+  words_per_ = bit_length / 64 + 1;
+  key_matched_ = key_matched;
+  min_ = min;
 }
 
-uint32_t get_be(const std::string& in, size_t& at, int bytes) {
-  uint32_t value = 0;
-  for (int i = 0; i < bytes; ++i) value = (value << 8) | static_cast<uint8_t>(in[at++]);
-  return value;
+void Table::clear() {
+  entries_.clear();
+  words_.clear();
+  counters_.clear();
+  sealed_ = 0;
 }
 
-}  // namespace
+void Table::append(const ConfigKey& key, BitsRef first, BitsRef second, double score) {
+  Entry e;
+  e.item_count = key.item_count;
+  for (int i = 0; i < 8; ++i) e.items[i] = i < key.item_count ? pack(key.items[i]) : 0;
+  e.matched = key.matched;
+  e.slot = static_cast<uint32_t>(entries_.size());
+  e.score = score;
+  entries_.push_back(e);
 
-void ConfigStore::store(Table& table, const ConfigKey& key, const Bits* first, size_t first_length,
-                        const Bits* second, size_t second_length, double score) const {
-  std::string encoded;
-  encoded.reserve(1 + 11u * key.item_count + static_cast<size_t>(counter_count_) + 1);
-  encoded.push_back(static_cast<char>(key.item_count));
-  for (int i = 0; i < key.item_count; ++i) {
-    const Item& item = key.items[i];
-    put_be(encoded, static_cast<uint32_t>(item.atom), 4);
-    put_be(encoded, static_cast<uint32_t>(item.root), 4);
-    put_be(encoded, item.rule, 2);
-    put_be(encoded, item.used_children, 1);
+  const size_t at = words_.size();
+  words_.resize(at + words_per_, 0);
+  uint64_t* out = words_.data() + at;
+  if (first.words != nullptr) {
+    const size_t whole = first.length / 64;
+    std::memcpy(out, first.words, whole * 8);
+    if (first.length % 64) out[whole] = first.words[whole] & ((uint64_t{1} << (first.length % 64)) - 1);
   }
-  for (int k = 0; k < counter_count_; ++k) encoded.push_back(static_cast<char>(key.counters ? key.counters[k] : 0));
-  if (min_) encoded.push_back(static_cast<char>(key.matched));
+  if (second.words != nullptr) {
+    const size_t shift = first.length % 64;
+    uint64_t* to = out + first.length / 64;
+    const size_t words = (second.length + 63) / 64;
+    for (size_t w = 0; w < words; ++w) {
+      uint64_t value = second.words[w];
+      if (w + 1 == words && second.length % 64) value &= (uint64_t{1} << (second.length % 64)) - 1;
+      to[w] |= value << shift;
+      if (shift != 0 && value >> (64 - shift)) to[w + 1] |= value >> (64 - shift);
+    }
+  }
+  const size_t c = counters_.size();
+  counters_.resize(c + static_cast<size_t>(counter_count_), 0);
+  if (key.counters != nullptr && counter_count_ > 0) std::memcpy(counters_.data() + c, key.counters, counter_count_);
 
-  auto found = table.find(encoded);
-  if (found != table.end() && !better(score, found->second.score)) return;
+  // Keep duplicates from piling up in a table that grows.
+  if (entries_.size() >= 4096 && entries_.size() >= 2 * sealed_) seal();
+}
 
-  ConfigValue value;
-  value.score = score;
-  value.matched = key.matched;
-  value.used_edges = zero_bits(first_length + second_length);
-  for (size_t i = 0; first != nullptr && i < first_length; ++i)
-    if (bit(*first, i)) value.used_edges[i / 32] |= 1u << (i % 32);
-  for (size_t i = 0; second != nullptr && i < second_length; ++i) {
-    size_t j = first_length + i;
-    if (bit(*second, i)) value.used_edges[j / 32] |= 1u << (j % 32);
+bool Table::less(const Entry& a, const Entry& b) const {
+  if (a.item_count != b.item_count) return a.item_count < b.item_count;
+  for (int i = 0; i < a.item_count; ++i)
+    if (a.items[i] != b.items[i]) return a.items[i] < b.items[i];
+  if (counter_count_ > 0) {
+    int order = std::memcmp(counters(a), counters(b), static_cast<size_t>(counter_count_));
+    if (order != 0) return order < 0;
   }
-  if (found != table.end()) {
-    // The stored configuration is removed and the new one inserted.
-    live_bytes_ -= bytes_of(found->first.size(), found->second.used_edges.size());
-    table.erase(found);
+  if (key_matched_ && a.matched != b.matched) return a.matched < b.matched;
+  return false;
+}
+
+void Table::seal() {
+  if (entries_.size() == sealed_ && std::is_sorted(entries_.begin(), entries_.end(),
+                                                   [this](const Entry& a, const Entry& b) { return less(a, b); }))
+    return;
+  // The slot is the storing order: equal keys are decided by it.
+  std::sort(entries_.begin(), entries_.end(), [this](const Entry& a, const Entry& b) {
+    if (less(a, b)) return true;
+    if (less(b, a)) return false;
+    return a.slot < b.slot;
+  });
+  size_t out = 0;
+  for (size_t i = 0; i < entries_.size();) {
+    size_t best = i;
+    size_t j = i + 1;
+    while (j < entries_.size() && !less(entries_[i], entries_[j])) {
+      if (better(entries_[j].score, entries_[best].score)) best = j;
+      ++j;
+    }
+    entries_[out++] = entries_[best];
+    i = j;
   }
-  live_bytes_ += bytes_of(encoded.size(), value.used_edges.size());
+  entries_.resize(out);
+  // Compact the slots so the pools hold only what is kept.
+  std::vector<uint64_t> words(out * words_per_);
+  std::vector<uint8_t> counters(out * static_cast<size_t>(counter_count_));
+  for (size_t i = 0; i < out; ++i) {
+    Entry& e = entries_[i];
+    std::memcpy(words.data() + i * words_per_, words_.data() + size_t{e.slot} * words_per_, words_per_ * 8);
+    if (counter_count_ > 0)
+      std::memcpy(counters.data() + i * counter_count_, counters_.data() + size_t{e.slot} * counter_count_,
+                  counter_count_);
+    e.slot = static_cast<uint32_t>(i);
+  }
+  words_.swap(words);
+  counters_.swap(counters);
+  sealed_ = out;
+}
+
+void ConfigStore::store(Table& table, const ConfigKey& key, BitsRef first, BitsRef second, double score) const {
+  const size_t before = table.bytes();
+  table.append(key, first, second, score);
+  live_bytes_ = live_bytes_ + table.bytes() - before;
   if (live_bytes_ > limit_) throw TableLimitExceeded();
-  table.emplace(std::move(encoded), std::move(value));
 }
 
-void ConfigStore::release(const Table& table) {
-  for (const auto& [key, value] : table) live_bytes_ -= bytes_of(key.size(), value.used_edges.size());
+void ConfigStore::seal(Table& table) const {
+  const size_t before = table.bytes();
+  table.seal();
+  live_bytes_ = live_bytes_ + table.bytes() - before;
 }
 
-Config decode(const Table::value_type& entry, int counter_count) {
-  Config config;
-  const std::string& key = entry.first;
-  size_t at = 0;
-  config.item_count = static_cast<uint8_t>(key[at++]);
-  for (int i = 0; i < config.item_count; ++i) {
-    Item& item = config.items[i];
-    item.atom = static_cast<int32_t>(get_be(key, at, 4));
-    item.root = static_cast<int32_t>(get_be(key, at, 4));
-    item.rule = static_cast<uint16_t>(get_be(key, at, 2));
-    item.used_children = static_cast<uint8_t>(get_be(key, at, 1));
-  }
-  config.counters.assign(key.begin() + static_cast<long>(at), key.begin() + static_cast<long>(at) + counter_count);
-  config.value = &entry.second;
-  return config;
-}
+void ConfigStore::release(const Table& table) const { live_bytes_ -= std::min(live_bytes_, table.bytes()); }
 
 }  // namespace tarnaxel

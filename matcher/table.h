@@ -5,11 +5,16 @@
 // already matched to bonds, the partial tree each atom belongs to, how often
 // the counted rules were used, the score so far and the bonds used.  A table
 // holds at most one configuration per key and is walked in key order.
+//
+// A table is filled by appending and then sealed: sealing sorts by key and
+// keeps, of the configurations sharing a key, the first one stored among
+// those with the best score, which is what storing them one by one, keeping
+// the first unless a later one is strictly better, would leave.  A table
+// that grows large is sealed on the way, so duplicates never pile up.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
-#include <map>
-#include <string>
 #include <vector>
 
 namespace tarnaxel {
@@ -21,71 +26,110 @@ struct Item {
   int32_t root = 0;           // root atom of the item's partial tree; 0 once forgotten
 };
 
-using Bits = std::vector<uint32_t>;
-
-// Bit array of n bits, all zero.
-inline Bits zero_bits(size_t n) { return Bits(n / 32 + 2, 0u); }
-inline bool bit(const Bits& bits, size_t i) { return (bits[i / 32] >> (i % 32)) & 1u; }
+// An item packed into one word whose unsigned order is the key order of
+// items: atom, then root, then rule, then used children.  Atom and root
+// numbers are below 1000 (the counts of a record have three digits).
+inline uint64_t pack(const Item& item) {
+  return (static_cast<uint64_t>(static_cast<uint32_t>(item.atom)) << 40) |
+         (static_cast<uint64_t>(static_cast<uint32_t>(item.root) & 0xFFFFu) << 24) |
+         (static_cast<uint64_t>(item.rule) << 8) | item.used_children;
+}
+inline Item unpack(uint64_t word) {
+  return Item{static_cast<int32_t>(word >> 40), static_cast<uint16_t>(word >> 8), static_cast<uint8_t>(word),
+              static_cast<int32_t>((word >> 24) & 0xFFFFu)};
+}
 
 // The key fields of a configuration, as built before it is stored.
 struct ConfigKey {
   uint8_t item_count = 0;
   Item items[8];
-  const uint8_t* counters = nullptr;  // apply_count bytes, or null for zeros
+  const uint8_t* counters = nullptr;  // counter_count bytes, or null for zeros
   uint8_t matched = 0;                // some atom of the run is matched
 };
 
-struct ConfigValue {
-  double score = 0.0;
-  Bits used_edges;
-  uint8_t matched = 0;
+// Bonds used: bit i stands for bit i of a bag's edge list.
+struct BitsRef {
+  const uint64_t* words = nullptr;  // null: no bond used
+  size_t length = 0;
 };
 
-// Configurations by key: item count, then the items (atom, root, rule,
-// used_children), then the counters, all unsigned; with "-min" the matched
-// flag follows.  The encoded key compares byte-wise in exactly that order.
-using Table = std::map<std::string, ConfigValue>;
+inline bool bit(const uint64_t* words, size_t i) { return (words[i / 64] >> (i % 64)) & 1u; }
 
-// A stored configuration decoded for reading.
-struct Config {
-  uint8_t item_count = 0;
-  Item items[8];
-  std::vector<uint8_t> counters;
-  const ConfigValue* value = nullptr;
+class Table {
+ public:
+  struct Entry {
+    uint64_t items[8];
+    uint8_t item_count;
+    uint8_t matched;
+    uint32_t slot;  // of its counters and bits
+    double score;
+  };
+
+  // counter_count bytes of counters and bit_length bits per configuration;
+  // with key_matched the matched flag ends the key ("-min").
+  void reset(int counter_count, size_t bit_length, bool key_matched, bool min);
+
+  // Appends a configuration; its bits are first then second, one after the other.
+  void append(const ConfigKey& key, BitsRef first, BitsRef second, double score);
+  // Sorts by key and drops the configurations that storing one by one would drop.
+  void seal();
+
+  bool empty() const { return entries_.empty(); }
+  size_t size() const { return entries_.size(); }
+  const std::vector<Entry>& entries() const { return entries_; }
+  const uint8_t* counters(const Entry& e) const { return counters_.data() + size_t{e.slot} * counter_count_; }
+  BitsRef bits(const Entry& e) const { return {words_.data() + size_t{e.slot} * words_per_, bit_length_}; }
+  size_t bit_length() const { return bit_length_; }
+  // Estimated bytes held, for the memory limit.
+  size_t bytes() const {
+    return entries_.capacity() * sizeof(Entry) + words_.capacity() * 8 + counters_.capacity();
+  }
+  void clear();
+
+ private:
+  bool less(const Entry& a, const Entry& b) const;
+  bool better(double candidate, double incumbent) const { return min_ ? candidate < incumbent : candidate > incumbent; }
+
+  std::vector<Entry> entries_;
+  std::vector<uint64_t> words_;
+  std::vector<uint8_t> counters_;
+  int counter_count_ = 0;
+  size_t bit_length_ = 0;
+  size_t words_per_ = 1;
+  bool key_matched_ = false;
+  bool min_ = false;
+  size_t sealed_ = 0;  // entries at the last seal
 };
-
-Config decode(const Table::value_type& entry, int counter_count);
 
 struct Bag {
   std::vector<int> vertices;  // ascending atom numbers
   Table table;
   uint8_t is_leaf = 0;
-  std::vector<int> edge_list;  // bit i of used_edges is edge_list[i]
+  std::vector<int> edge_list;  // bit i of a configuration's bonds is edge_list[i]
 };
 
-// Stores into a table: added when the key is new, else replacing the stored
-// configuration only when strictly better (greater, or smaller under
-// "-min"); an equal score keeps the configuration stored first.
+// What every table of one molecule shares: the counter count, the option
+// "-min" and the memory limit on all tables together.
 class ConfigStore {
  public:
   ConfigStore(int counter_count, bool min, size_t limit = SIZE_MAX)
       : counter_count_(counter_count), min_(min), limit_(limit) {}
 
-  void store(Table& table, const ConfigKey& key, const Bits* first, size_t first_length, const Bits* second,
-             size_t second_length, double score) const;
+  // Prepares an empty table for configurations of bit_length bits.
+  void start(Table& table, size_t bit_length) const { table.reset(counter_count_, bit_length, min_, min_); }
+  // Stores into a table being filled, charging the memory limit.
+  void store(Table& table, const ConfigKey& key, BitsRef first, BitsRef second, double score) const;
+  // Seals a filled table and settles its charge.
+  void seal(Table& table) const;
+  // Drops a table's charge (the table is being discarded).
+  void release(const Table& table) const;
 
   bool better(double candidate, double incumbent) const { return min_ ? candidate < incumbent : candidate > incumbent; }
   int counter_count() const { return counter_count_; }
   bool min() const { return min_; }
-
-  // The table memory accounting: every stored configuration is charged its
-  // estimated bytes; a table that is dropped is released.  Going over the
-  // limit throws TableLimitExceeded.
-  void release(const Table& table);
   size_t live_bytes() const { return live_bytes_; }
 
  private:
-  static size_t bytes_of(size_t key_bytes, size_t bit_words) { return 160 + key_bytes + 4 * bit_words; }
   int counter_count_;
   bool min_;
   size_t limit_;

@@ -15,58 +15,88 @@ ConfigKey key_with(int atom, int rule) {
   return key;
 }
 
+// Whether bond bit 0 of the only configuration of a sealed table is set.
+bool first_bit(const Table& table) { return bit(table.bits(table.entries().front()).words, 0); }
+
 TEST(Table, EqualKeysKeepTheFirstUnlessStrictlyBetter) {
-  Bits one = zero_bits(1);
-  one[0] = 1;
-  Bits none = zero_bits(1);
+  const uint64_t one = 1;
+  const uint64_t none = 0;
   for (bool min : {false, true}) {
     ConfigStore store(0, min);
-    Table table;
-    store.store(table, key_with(1, 1), &one, 1, nullptr, 0, 2.0);
-    store.store(table, key_with(1, 1), &none, 1, nullptr, 0, 2.0);
-    ASSERT_EQ(table.size(), 1u);
-    EXPECT_TRUE(bit(table.begin()->second.used_edges, 0)) << min;
-    store.store(table, key_with(1, 1), &none, 1, nullptr, 0, min ? 1.0 : 3.0);
-    EXPECT_FALSE(bit(table.begin()->second.used_edges, 0)) << min;
-    store.store(table, key_with(1, 1), &one, 1, nullptr, 0, min ? 5.0 : 0.0);
-    EXPECT_FALSE(bit(table.begin()->second.used_edges, 0)) << min;
+    auto stored = [&](std::vector<std::pair<uint64_t, double>> configs) {
+      Table table;
+      store.start(table, 1);
+      for (auto [word, score] : configs) store.store(table, key_with(1, 1), BitsRef{&word, 1}, BitsRef{}, score);
+      store.seal(table);
+      EXPECT_EQ(table.size(), 1u);
+      return first_bit(table);
+    };
+    const double better = min ? 1.0 : 3.0;
+    const double worse = min ? 5.0 : 0.0;
+    EXPECT_TRUE(stored({{one, 2.0}, {none, 2.0}})) << min;
+    EXPECT_FALSE(stored({{one, 2.0}, {none, 2.0}, {none, better}})) << min;
+    EXPECT_FALSE(stored({{one, 2.0}, {none, better}, {one, worse}, {one, better}})) << min;
+    EXPECT_TRUE(stored({{one, worse}, {none, worse}, {none, 2.0}, {one, better}, {none, better}})) << min;
   }
 }
 
 TEST(Table, KeyOrderIsItemCountThenAtomRootRuleChildren) {
   ConfigStore store(0, false);
   Table table;
+  store.start(table, 0);
   ConfigKey two;
   two.item_count = 2;
   two.items[0] = Item{1, 1, 0, 1};
   two.items[1] = Item{2, 1, 0, 1};
-  store.store(table, two, nullptr, 0, nullptr, 0, 0.0);
-  store.store(table, key_with(3, 1), nullptr, 0, nullptr, 0, 0.0);
-  store.store(table, key_with(2, 9), nullptr, 0, nullptr, 0, 0.0);
-  store.store(table, key_with(2, 1), nullptr, 0, nullptr, 0, 0.0);
+  store.store(table, two, BitsRef{}, BitsRef{}, 0.0);
+  store.store(table, key_with(3, 1), BitsRef{}, BitsRef{}, 0.0);
+  store.store(table, key_with(2, 9), BitsRef{}, BitsRef{}, 0.0);
+  store.store(table, key_with(2, 1), BitsRef{}, BitsRef{}, 0.0);
+  ConfigKey root_first = key_with(2, 1);
+  root_first.items[0].root = 0;
+  root_first.items[0].used_children = 7;
+  store.store(table, root_first, BitsRef{}, BitsRef{}, 0.0);
+  store.seal(table);
   std::vector<std::pair<int, int>> seen;
-  for (const auto& entry : table) {
-    Config c = decode(entry, 0);
-    seen.push_back({c.item_count, c.items[0].atom * 100 + c.items[0].rule});
+  for (const Table::Entry& e : table.entries()) {
+    Item first = unpack(e.items[0]);
+    seen.push_back({e.item_count, first.atom * 1000 + first.root * 100 + first.rule});
   }
-  EXPECT_EQ(seen, (std::vector<std::pair<int, int>>{{1, 201}, {1, 209}, {1, 301}, {2, 101}}));
+  EXPECT_EQ(seen, (std::vector<std::pair<int, int>>{{1, 2001}, {1, 2201}, {1, 2209}, {1, 3301}, {2, 1101}}));
+}
+
+TEST(Table, BondsOfBothSidesAreJoinedAcrossWords) {
+  // 70 bits on the first side (bits 0 and 69 set), 100 on the second (bits
+  // 0, 63 and 99 set): the second side starts at bit 70.
+  uint64_t first[2] = {1u, uint64_t{1} << 5 | uint64_t{1} << 40};  // bit 104 lies beyond the 70 bits
+  uint64_t second[2] = {1u | uint64_t{1} << 63, uint64_t{1} << 35};
+  ConfigStore store(0, false);
+  Table table;
+  store.start(table, 170);
+  store.store(table, key_with(1, 1), BitsRef{first, 70}, BitsRef{second, 100}, 0.0);
+  store.seal(table);
+  const uint64_t* words = table.bits(table.entries().front()).words;
+  std::vector<int> set;
+  for (int i = 0; i < 170; ++i)
+    if (bit(words, static_cast<size_t>(i))) set.push_back(i);
+  EXPECT_EQ(set, (std::vector<int>{0, 69, 70, 133, 169}));
 }
 
 TEST(Table, MemoryLimitIsChargedAndReleased) {
-  ConfigStore store(0, false, 2000);
+  ConfigStore store(0, false, 1u << 16);
   Table table;
-  for (int atom = 1; atom <= 5; ++atom) store.store(table, key_with(atom, 1), nullptr, 0, nullptr, 0, 0.0);
-  // Replacing a configuration by a better one costs nothing more.
-  const size_t charged = store.live_bytes();
-  store.store(table, key_with(5, 1), nullptr, 0, nullptr, 0, 1.0);
-  EXPECT_EQ(store.live_bytes(), charged);
+  store.start(table, 1);
+  for (int atom = 1; atom <= 5; ++atom) store.store(table, key_with(atom, 1), BitsRef{}, BitsRef{}, 0.0);
+  store.seal(table);
+  EXPECT_GT(store.live_bytes(), 0u);
   store.release(table);
   EXPECT_EQ(store.live_bytes(), 0u);
   Table big;
+  store.start(big, 1);
   EXPECT_THROW(
-      for (int atom = 1; atom <= 100; ++atom) store.store(big, key_with(atom, 1), nullptr, 0, nullptr, 0, 0.0),
+      for (int atom = 1; atom <= 999; ++atom) store.store(big, key_with(atom, 1), BitsRef{}, BitsRef{}, 0.0),
       TableLimitExceeded);
-  EXPECT_LT(big.size(), 20u);
+  EXPECT_LT(big.size(), 999u);
 }
 
 // Matches a record against a hand-written automaton.
