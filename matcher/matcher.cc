@@ -3,13 +3,12 @@
 #include "matcher/matcher.h"
 
 #include <algorithm>
-#include <map>
 #include <memory>
-#include <set>
 
 #include <unistd.h>
 
 #include "common/fatal.h"
+#include "matcher/adjacency.h"
 #include "matcher/context.h"
 #include "matcher/order.h"
 
@@ -28,7 +27,51 @@ struct BagLess {
   }
 };
 
-using BagSet = std::set<Bag*, BagLess>;
+// A set of bags ordered by BagLess (bags with equal vertices are one
+// element), kept as a sorted vector: the sets here hold a handful of bags.
+class BagSet {
+ public:
+  void clear() { bags_.clear(); }
+  bool empty() const { return bags_.empty(); }
+  std::vector<Bag*>::const_iterator begin() const { return bags_.begin(); }
+  std::vector<Bag*>::const_iterator end() const { return bags_.end(); }
+  void insert(Bag* bag) {
+    auto at = std::lower_bound(bags_.begin(), bags_.end(), bag, BagLess());
+    if (at == bags_.end() || BagLess()(bag, *at)) bags_.insert(at, bag);
+  }
+  // The bag with the same vertices as bag, or null.
+  Bag* find(const Bag* bag) const {
+    auto at = std::lower_bound(bags_.begin(), bags_.end(), bag, BagLess());
+    return at == bags_.end() || BagLess()(bag, *at) ? nullptr : *at;
+  }
+  // Removes the bag with the same vertices as bag, if any.
+  void erase(const Bag* bag) {
+    auto at = std::lower_bound(bags_.begin(), bags_.end(), bag, BagLess());
+    if (at != bags_.end() && !BagLess()(bag, *at)) bags_.erase(at);
+  }
+
+ private:
+  std::vector<Bag*> bags_;
+};
+
+// The bags of one molecule, reused from molecule to molecule.
+class BagArena {
+ public:
+  void restart() { used_ = 0; }
+  Bag* acquire() {
+    if (used_ == bags_.size()) bags_.push_back(std::make_unique<Bag>());
+    Bag* bag = bags_[used_++].get();
+    bag->vertices.clear();
+    bag->table.clear();
+    bag->is_leaf = 0;
+    bag->edge_list.clear();
+    return bag;
+  }
+
+ private:
+  std::vector<std::unique_ptr<Bag>> bags_;
+  size_t used_ = 0;
+};
 
 size_t limit_bytes = 0;  // 0: not set yet
 
@@ -56,50 +99,48 @@ int run_matcher(const MatchOptions& options, const Molecule& molecule, std::vect
 
   MatchContext context(options, molecule);
   const size_t n = molecule.atom_count;
-  std::vector<std::set<int>> neighbours(n + 1);
-  for (uint32_t e = 1; e <= molecule.edge_count; ++e) {
-    neighbours[molecule.edges[e].from].insert(molecule.edges[e].to);
-    neighbours[molecule.edges[e].to].insert(molecule.edges[e].from);
-  }
+  static thread_local Adjacency neighbours;
+  neighbours.build(molecule);
   for (size_t a = 1; a <= n; ++a) context.degree[a] = static_cast<int>(neighbours[a].size());
   std::vector<char> remaining(n + 1, 1);
 
-  // One leaf per bond, recording its first directed edge.
-  std::vector<std::unique_ptr<Bag>> bags;
-  std::vector<std::map<int, Bag*>> leaf_index(n + 1);
-  for (uint32_t u = 1; u <= molecule.edge_count; ++u) {
-    int v = molecule.edges[u].from;
-    int w = molecule.edges[u].to;
-    Bag*& leaf = leaf_index[std::min(v, w)][std::max(v, w)];
-    if (leaf == nullptr) {
-      bags.push_back(std::make_unique<Bag>());
-      leaf = bags.back().get();
-      leaf->vertices = {std::min(v, w), std::max(v, w)};
-      leaf->is_leaf = 1;
-      leaf->edge_list = {static_cast<int>(u)};
-      context.store.start(leaf->table, 1);
-    }
-    add_leaf_configs(context, *leaf, static_cast<int>(u));
-  }
-  for (auto& leaf : bags) context.store.seal(leaf->table);
+  // One leaf per bonded pair of atoms, recording its first directed edge;
+  // every directed edge of the pair adds its configurations, in order.
+  static thread_local BagArena arena;
+  arena.restart();
+  std::vector<uint32_t> edges(molecule.edge_count);
+  for (uint32_t u = 1; u <= molecule.edge_count; ++u) edges[u - 1] = u;
+  auto pair_of = [&](uint32_t u) {
+    const Edge& e = molecule.edges[u];
+    return std::make_pair(std::min(e.from, e.to), std::max(e.from, e.to));
+  };
+  std::stable_sort(edges.begin(), edges.end(), [&](uint32_t a, uint32_t b) { return pair_of(a) < pair_of(b); });
+  static thread_local std::vector<BagSet> open_bags;
+  if (open_bags.size() < n + 1) open_bags.resize(n + 1);
+  for (size_t a = 0; a <= n; ++a) open_bags[a].clear();
   BagSet pool;
-  std::vector<BagSet> open_bags(n + 1);
-  for (size_t a = 1; a < n; ++a) {
-    for (const auto& [b, leaf] : leaf_index[a]) {
-      pool.insert(leaf);
-      open_bags[a].insert(leaf);
-      open_bags[static_cast<size_t>(b)].insert(leaf);
-    }
+  for (size_t i = 0; i < edges.size();) {
+    const auto [v, w] = pair_of(edges[i]);
+    Bag* leaf = arena.acquire();
+    leaf->vertices = {v, w};
+    leaf->is_leaf = 1;
+    leaf->edge_list = {static_cast<int>(edges[i])};
+    context.store.start(leaf->table, 1);
+    for (; i < edges.size() && pair_of(edges[i]) == std::make_pair(v, w); ++i)
+      add_leaf_configs(context, *leaf, static_cast<int>(edges[i]));
+    context.store.seal(leaf->table);
+    pool.insert(leaf);
+    open_bags[static_cast<size_t>(v)].insert(leaf);
+    open_bags[static_cast<size_t>(w)].insert(leaf);
   }
-  leaf_index.clear();
 
+  std::vector<Bag*> holding;
   for (int v : order) {
     if (v < 1 || static_cast<size_t>(v) > n || !remaining[static_cast<size_t>(v)])
       fail(Stream::err, "Error: Elimination Order is Wrong!");
     remaining[static_cast<size_t>(v)] = 0;
-    bags.push_back(std::make_unique<Bag>());
-    Bag* bag = bags.back().get();
-    std::vector<Bag*> holding(open_bags[v].begin(), open_bags[v].end());
+    Bag* bag = arena.acquire();
+    holding.assign(open_bags[static_cast<size_t>(v)].begin(), open_bags[static_cast<size_t>(v)].end());
     for (size_t i = 0; i < holding.size(); ++i) {
       Bag* k = holding[i];
       pool.erase(k);
@@ -113,22 +154,20 @@ int run_matcher(const MatchOptions& options, const Molecule& molecule, std::vect
         bag->is_leaf = 0;
       }
     }
-    open_bags[v].clear();
-    auto same = pool.find(bag);
-    if (same != pool.end()) {
-      Bag* x = *same;
-      pool.erase(same);
-      for (int a : neighbours[v]) open_bags[static_cast<size_t>(a)].erase(x);
+    open_bags[static_cast<size_t>(v)].clear();
+    if (Bag* x = pool.find(bag)) {
+      pool.erase(x);
+      for (int a : neighbours[static_cast<size_t>(v)]) open_bags[static_cast<size_t>(a)].erase(x);
       merge_bags(context, *bag, *x, 0);
     }
     pool.insert(bag);
-    for (int a : neighbours[v]) open_bags[static_cast<size_t>(a)].insert(bag);
+    for (int a : neighbours[static_cast<size_t>(v)]) open_bags[static_cast<size_t>(a)].insert(bag);
     // Eliminate v from the graph, adding fill edges between its neighbours.
-    for (int a : neighbours[v]) {
-      std::set<int>& around = neighbours[static_cast<size_t>(a)];
-      around.erase(v);
-      for (int b : neighbours[v])
-        if (b != a) around.insert(b);
+    const std::vector<int>& around = neighbours[static_cast<size_t>(v)];
+    for (int a : around) {
+      neighbours.erase(a, v);
+      for (int b : around)
+        if (b != a) neighbours.insert(a, b);
     }
   }
 

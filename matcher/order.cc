@@ -1,22 +1,22 @@
 #include "matcher/order.h"
 
+#include <algorithm>
 #include <random>
-#include <set>
+
+#include "matcher/adjacency.h"
 #include <utility>
 
 namespace tarnaxel {
 
 int compute_order(const Molecule& molecule, const std::vector<int32_t>& priority, std::vector<int>& order) {
   const int n = static_cast<int>(molecule.atom_count);
-  std::vector<std::set<int>> graph(static_cast<size_t>(n) + 1);
-  for (uint32_t e = 1; e <= molecule.edge_count; ++e) {
-    const Edge& edge = molecule.edges[e];
-    graph[edge.from].insert(edge.to);
-    graph[edge.to].insert(edge.from);
-  }
+  static thread_local Adjacency graph;
+  graph.build(molecule);
   // Candidates in scan order: priority ascending (signed), then atom number.
-  std::set<std::pair<int32_t, int>> candidates;
-  for (int a = 1; a <= n; ++a) candidates.insert({priority[a], a});
+  std::vector<std::pair<int32_t, int>> candidates;
+  candidates.reserve(static_cast<size_t>(n));
+  for (int a = 1; a <= n; ++a) candidates.push_back({priority[static_cast<size_t>(a)], a});
+  std::sort(candidates.begin(), candidates.end());
   std::vector<int32_t> touch_score(static_cast<size_t>(n) + 1, 0);
   std::vector<char> touched(static_cast<size_t>(n) + 1, 0);
   order.assign(static_cast<size_t>(n), 0);
@@ -27,31 +27,36 @@ int compute_order(const Molecule& molecule, const std::vector<int32_t>& priority
     // is among the atoms of minimum degree: the first in scan order, replaced
     // only by a strictly greater touch_score.
     size_t min_degree = SIZE_MAX;
-    for (const auto& [prio, a] : candidates) min_degree = std::min(min_degree, graph[a].size());
+    for (const auto& candidate : candidates) min_degree = std::min(min_degree, graph[static_cast<size_t>(candidate.second)].size());
     int chosen = 0;
-    for (const auto& [prio, a] : candidates) {
-      if (graph[a].size() != min_degree) continue;
-      if (chosen == 0 || touch_score[a] > touch_score[chosen]) chosen = a;
+    size_t chosen_at = 0;
+    for (size_t c = 0; c < candidates.size(); ++c) {
+      const int a = candidates[c].second;
+      if (graph[static_cast<size_t>(a)].size() != min_degree) continue;
+      if (chosen == 0 || touch_score[static_cast<size_t>(a)] > touch_score[static_cast<size_t>(chosen)]) {
+        chosen = a;
+        chosen_at = c;
+      }
     }
     width = std::max(width, static_cast<int>(min_degree));
     order[static_cast<size_t>(p)] = chosen;
 
-    std::set<int>& around = graph[chosen];
+    const std::vector<int> around = graph[static_cast<size_t>(chosen)];
     for (int u : around) {
-      --touch_score[u];
-      if (!touched[u]) {
-        for (int w : graph[u]) ++touch_score[w];
-        touched[u] = 1;
+      --touch_score[static_cast<size_t>(u)];
+      if (!touched[static_cast<size_t>(u)]) {
+        for (int w : graph[static_cast<size_t>(u)]) ++touch_score[static_cast<size_t>(w)];
+        touched[static_cast<size_t>(u)] = 1;
       }
     }
     for (int u : around) {
-      graph[u].erase(chosen);
+      graph.erase(u, chosen);
       for (int w : around)
-        if (w != u) graph[u].insert(w);
+        if (w != u) graph.insert(u, w);
     }
-    around.clear();
-    candidates.erase({priority[chosen], chosen});
-    touched[chosen] = 0;
+    graph[static_cast<size_t>(chosen)].clear();
+    candidates.erase(candidates.begin() + static_cast<long>(chosen_at));
+    touched[static_cast<size_t>(chosen)] = 0;
   }
   return width;
 }

@@ -109,17 +109,22 @@ void Table::seal() {
   sealed_ = out;
 }
 
+void ConfigStore::charge(size_t before, size_t after) const {
+  // Storage kept from an earlier molecule was never charged: never below 0.
+  live_bytes_ = after >= before ? live_bytes_ + (after - before) : live_bytes_ - std::min(live_bytes_, before - after);
+  if (live_bytes_ > limit_) throw TableLimitExceeded();
+}
+
 void ConfigStore::store(Table& table, const ConfigKey& key, BitsRef first, BitsRef second, double score) const {
   const size_t before = table.bytes();
   table.append(key, first, second, score);
-  live_bytes_ = live_bytes_ + table.bytes() - before;
-  if (live_bytes_ > limit_) throw TableLimitExceeded();
+  charge(before, table.bytes());
 }
 
 void ConfigStore::seal(Table& table) const {
   const size_t before = table.bytes();
   table.seal();
-  live_bytes_ = live_bytes_ + table.bytes() - before;
+  charge(before, table.bytes());
 }
 
 void ConfigStore::release(const Table& table) const { live_bytes_ -= std::min(live_bytes_, table.bytes()); }

@@ -130,6 +130,7 @@ class ConfigStore {
   size_t live_bytes() const { return live_bytes_; }
 
  private:
+  void charge(size_t before, size_t after) const;
   int counter_count_;
   bool min_;
   size_t limit_;
