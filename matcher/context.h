@@ -18,6 +18,7 @@ struct MatchContext {
   bool accepted = false;       // some configuration completed with a matched atom
   std::vector<int> link;       // root resolution of one pair, by atom
   std::vector<int> degree;     // distinct neighbours in the molecule, by atom
+  Table spare;                 // the table a merge fills, storage kept between merges
 };
 
 // Adds the leaf configurations of directed edge u to its leaf bag.

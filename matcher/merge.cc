@@ -27,12 +27,13 @@ struct Config {
   const Table::Entry* entry = nullptr;
 };
 
-std::vector<Config> decode_all(const Table& table) {
-  std::vector<Config> out(table.size());
+void decode_all(const Table& table, std::vector<Config>& out) {
+  out.resize(table.size());
   for (size_t j = 0; j < table.size(); ++j) {
     const Table::Entry& e = table.entries()[j];
     Config& c = out[j];
     c.item_count = e.item_count;
+    c.rootless = false;
     for (int i = 0; i < e.item_count; ++i) {
       c.items[i] = unpack(e.items[i]);
       c.rootless = c.rootless || c.items[i].root == 0;
@@ -40,7 +41,6 @@ std::vector<Config> decode_all(const Table& table) {
     c.counters = table.counters(e);
     c.entry = &e;
   }
-  return out;
 }
 
 class Merger {
@@ -132,8 +132,10 @@ class Merger {
     uint8_t sum[kApplySlots];
     uint8_t check[kApplySlots];
     // Each side decoded once.
-    std::vector<Config> ns = decode_all(n_.table);
-    std::vector<Config> ks = decode_all(k_.table);
+    static thread_local std::vector<Config> ns;
+    static thread_local std::vector<Config> ks;
+    decode_all(n_.table, ns);
+    decode_all(k_.table, ks);
     for (const Config& o : ns) {
       if (o.item_count == 0) continue;
       for (const Config& c : ks) {
@@ -249,15 +251,14 @@ const Table::Entry* best_config(const MatchContext& context, const Table& table)
 }
 
 void merge_bags(MatchContext& context, Bag& n, Bag& k, int f) {
-  std::vector<int> vertices;
+  static thread_local std::vector<int> vertices;
+  vertices.clear();
   std::set_union(n.vertices.begin(), n.vertices.end(), k.vertices.begin(), k.vertices.end(),
                  std::back_inserter(vertices));
-  std::vector<int> edge_list = n.edge_list;
-  edge_list.insert(edge_list.end(), k.edge_list.begin(), k.edge_list.end());
   const size_t n_length = n.edge_list.size();
   const size_t k_length = k.edge_list.size();
   const BitsRef n_none{nullptr, n_length};
-  Table table;
+  Table& table = context.spare;
   context.store.start(table, n_length + k_length);
   Merger merger(context, n, k, f, vertices, table);
 
@@ -293,9 +294,10 @@ void merge_bags(MatchContext& context, Bag& n, Bag& k, int f) {
   context.store.seal(table);
   context.store.release(n.table);
   context.store.release(k.table);
-  n.vertices = std::move(vertices);
-  n.table = std::move(table);
-  n.edge_list = std::move(edge_list);
+  n.vertices.assign(vertices.begin(), vertices.end());
+  std::swap(n.table, table);
+  table.clear();
+  n.edge_list.insert(n.edge_list.end(), k.edge_list.begin(), k.edge_list.end());
   k.vertices.clear();
   k.table.clear();
   k.edge_list.clear();

@@ -41,7 +41,8 @@ int compute_order(const Molecule& molecule, const std::vector<int32_t>& priority
     width = std::max(width, static_cast<int>(min_degree));
     order[static_cast<size_t>(p)] = chosen;
 
-    const std::vector<int> around = graph[static_cast<size_t>(chosen)];
+    static thread_local std::vector<int> around;
+    around = graph[static_cast<size_t>(chosen)];
     for (int u : around) {
       --touch_score[static_cast<size_t>(u)];
       if (!touched[static_cast<size_t>(u)]) {
