@@ -1,4 +1,5 @@
-// libFuzzer target: see check_marking in fuzz/checks.h.
+// The libFuzzer entry of every target: TARNAXEL_FUZZ_CHECK names the check
+// of fuzz/checks.h that the target runs on each input.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -6,7 +7,7 @@
 #include "fuzz/checks.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  std::string broken = tarnaxel::fuzz::check_marking(data, size);
+  std::string broken = tarnaxel::fuzz::TARNAXEL_FUZZ_CHECK(data, size);
   if (!broken.empty()) {
     std::fprintf(stderr, "broken invariant: %s\n", broken.c_str());
     std::abort();
