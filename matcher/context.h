@@ -6,6 +6,7 @@
 #include "common/molecule.h"
 #include "matcher/matcher.h"
 #include "matcher/table.h"
+#include "matcher/viable.h"
 
 namespace tarnaxel {
 
@@ -18,6 +19,7 @@ struct MatchContext {
   bool accepted = false;       // some configuration completed with a matched atom
   std::vector<int> link;       // root resolution of one pair, by atom
   std::vector<int> degree;     // distinct neighbours in the molecule, by atom
+  const Viability* viable = nullptr;  // the rules that can stand at each atom
   Table spare;                 // the table a merge fills, storage kept between merges
 };
 

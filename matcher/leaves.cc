@@ -2,6 +2,7 @@
 // directed edge from v to w: v the parent of w (tree bond), a ring closure
 // between v and w, a starred child of v, and with "-ind" the bond left out.
 #include "matcher/context.h"
+#include "matcher/viable.h"
 #include "rulefile/tables.h"
 
 namespace tarnaxel {
@@ -28,8 +29,6 @@ void add_leaf_configs(MatchContext& context, Bag& leaf, int u) {
   const Edge& edge = context.molecule.edges[u];
   const int v = edge.from;
   const int w = edge.to;
-  const int label_v = context.molecule.atoms[v].label;
-  const int label_w = context.molecule.atoms[w].label;
   const int deg_v = context.degree[v];
   const int deg_w = context.degree[w];
   const double x = edge.weight;
@@ -37,53 +36,64 @@ void add_leaf_configs(MatchContext& context, Bag& leaf, int u) {
     return Item{atom, static_cast<uint16_t>(rule), static_cast<uint8_t>(used), root};
   };
 
-  for (int i = 1; i <= rule_count; ++i) {
+  const Viability& viable = *context.viable;
+  // Only rules that can stand at their atom in a finished match (ascending,
+  // so the configurations come in the same order as over every rule).
+  viable.for_each(v, [&](int i) {
     const Rule& ri = rules[i];
-    if (ri.symbol != label_v) continue;
-    for (int j = 1; j <= rule_count; ++j) {
+    if (deg_v < need(ri)) return;
+    viable.for_each(w, [&](int j) {
       const Rule& rj = rules[j];
-      if (rj.symbol != label_w) continue;
-      for (int k = 0; k < ri.plain_count; ++k) {
-        if (ri.child_state[k] == rj.state && ri.child_label[k] == edge.label && deg_v >= need(ri) &&
-            deg_w >= need(rj))
+      if (deg_w < need(rj)) return;
+      for (int k = 0; k < ri.plain_count; ++k)
+        if (ri.child_state[k] == rj.state && ri.child_label[k] == edge.label)
           store_pair(context, leaf, item(v, i, 1 << k, v), item(w, j, 0, v), true, x);
-      }
-    }
-  }
-  for (int i = 1; i <= rule_count; ++i) {
+    });
+  });
+  viable.for_each(v, [&](int i) {
     const Rule& ri = rules[i];
-    if (ri.symbol != label_v) continue;
-    for (int j = 1; j <= rule_count; ++j) {
+    if (deg_v < need(ri)) return;
+    viable.for_each(w, [&](int j) {
       const Rule& rj = rules[j];
-      if (rj.symbol != label_w) continue;
+      if (deg_w < need(rj)) return;
       for (int k = 0; k < ri.plain_count; ++k) {
-        for (int l = 0; l < rj.plain_count; ++l) {
-          if (ri.child_state[k] == rj.child_state[l] && ri.child_label[k] == edge.label &&
-              rj.child_label[l] == kWildcardLabel && deg_v >= need(ri) && deg_w >= need(rj))
+        if (ri.child_label[k] != edge.label) continue;
+        for (int l = 0; l < rj.plain_count; ++l)
+          if (ri.child_state[k] == rj.child_state[l] && rj.child_label[l] == kWildcardLabel)
             store_pair(context, leaf, item(v, i, 1 << k, v), item(w, j, 1 << l, w), true, x);
-        }
       }
-    }
-  }
-  for (int i = 1; i <= rule_count; ++i) {
+    });
+  });
+  viable.for_each(v, [&](int i) {
     const Rule& ri = rules[i];
-    if (ri.symbol != label_v) continue;
-    for (int j = 1; j <= rule_count; ++j) {
+    viable.for_each(w, [&](int j) {
       const Rule& rj = rules[j];
-      if (rj.symbol != label_w) continue;
-      for (int k = ri.plain_count; k < ri.plain_count + ri.star_count && k < kMaxChildren; ++k) {
+      for (int k = ri.plain_count; k < ri.plain_count + ri.star_count && k < kMaxChildren; ++k)
         if (ri.child_state[k] == rj.state && ri.child_label[k] == edge.label)
           store_pair(context, leaf, item(v, i, 0, v), item(w, j, 0, v), true, x);
-      }
-    }
-  }
+    });
+  });
   if (context.options.ind && !context.options.span) {
     store_pair(context, leaf, item(v, 0, 0, v), item(w, 0, 0, w), false, 0.0);
-    for (int r = 1; r <= rule_count; ++r) {
-      if (rules[r].symbol == label_v && deg_v >= rules[r].plain_count)
-        store_pair(context, leaf, item(v, r, 0, v), item(w, 0, 0, w), false, 0.0);
-      if (rules[r].symbol == label_w && deg_w >= rules[r].plain_count)
-        store_pair(context, leaf, item(v, 0, 0, v), item(w, r, 0, w), false, 0.0);
+    // Rules ascending; a rule that can stand at both atoms is put at v first.
+    static thread_local std::vector<int> at_v;
+    static thread_local std::vector<int> at_w;
+    at_v.clear();
+    at_w.clear();
+    viable.for_each(v, [&](int r) {
+      if (deg_v >= rules[r].plain_count) at_v.push_back(r);
+    });
+    viable.for_each(w, [&](int r) {
+      if (deg_w >= rules[r].plain_count) at_w.push_back(r);
+    });
+    size_t a = 0;
+    size_t b = 0;
+    while (a < at_v.size() || b < at_w.size()) {
+      if (b == at_w.size() || (a < at_v.size() && at_v[a] <= at_w[b])) {
+        store_pair(context, leaf, item(v, at_v[a++], 0, v), item(w, 0, 0, w), false, 0.0);
+      } else {
+        store_pair(context, leaf, item(v, 0, 0, v), item(w, at_w[b++], 0, w), false, 0.0);
+      }
     }
   }
 }

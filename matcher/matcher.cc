@@ -102,6 +102,11 @@ int run_matcher(const MatchOptions& options, const Molecule& molecule, std::vect
   static thread_local Adjacency neighbours;
   neighbours.build(molecule);
   for (size_t a = 1; a <= n; ++a) context.degree[a] = static_cast<int>(neighbours[a].size());
+  // Rules that cannot stand anywhere in a finished match never enter a table;
+  // when no match can finish, the molecule is rejected here.
+  static thread_local Viability viable;
+  if (!viable.compute(molecule, context.degree, options.span != 0)) return 0;
+  context.viable = &viable;
   std::vector<char> remaining(n + 1, 1);
 
   // One leaf per bonded pair of atoms, recording its first directed edge;

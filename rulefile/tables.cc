@@ -15,6 +15,7 @@ uint16_t apply_rule[kApplySlots];
 uint8_t apply_first[kApplySlots];
 uint8_t apply_second[kApplySlots];
 int32_t apply_count = 0;
+uint32_t tables_generation = 0;
 
 namespace {
 
@@ -40,6 +41,7 @@ void reset_tables() {
   rules[0].state = 1;
   rule_count = 0;
   apply_count = 0;
+  ++tables_generation;
 }
 
 }  // namespace tarnaxel

@@ -45,6 +45,10 @@ extern uint8_t apply_first[kApplySlots];
 extern uint8_t apply_second[kApplySlots];
 extern int32_t apply_count;
 
+// Changes with every reset_tables, so that what is derived from the tables
+// can tell when they were loaded again.
+extern uint32_t tables_generation;
+
 // 1-based position of the first slot whose text equals name, 0 when none.
 int find_state(std::string_view name);
 int find_atom_label(std::string_view name);
