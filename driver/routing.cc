@@ -1,5 +1,9 @@
 #include "driver/routing.h"
 
+#include <unistd.h>
+
+#include <cerrno>
+
 #include "common/fatal.h"
 
 namespace tarnaxel {
@@ -53,8 +57,18 @@ OutputFiles::~OutputFiles() {
 }
 
 void OutputFiles::write(File& file, const std::string& text) {
-  if (std::fwrite(text.data(), 1, text.size(), file.stream) != text.size() || std::fflush(file.stream) != 0)
-    fail_cannot_write(file.name);
+  // Each record goes to the file at once and whole, in as few system calls as
+  // the file takes; nothing is held in a stream buffer.
+  const int fd = fileno(file.stream);
+  const char* data = text.data();
+  size_t left = text.size();
+  while (left > 0) {
+    ssize_t wrote = ::write(fd, data, left);
+    if (wrote < 0 && errno == EINTR) continue;
+    if (wrote <= 0) fail_cannot_write(file.name);
+    data += wrote;
+    left -= static_cast<size_t>(wrote);
+  }
 }
 
 void OutputFiles::route(int result, std::string& record_text, int atom_count, int bond_count,

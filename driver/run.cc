@@ -1,5 +1,7 @@
 #include "driver/run.h"
 
+#include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -53,6 +55,61 @@ void apply_table_memory_limit() {
     set_table_memory_limit(static_cast<size_t>(megabytes) << 20);
 }
 
+// Writes the pieces of the statistics lines to standard output, formatted as
+// "%d", "%-3d", "%.2f" and "%.3f" would format them.
+class StatsWriter {
+ public:
+  StatsWriter& number(long value) {
+    at_ = std::to_chars(at_, end(), value).ptr;
+    return *this;
+  }
+  // Left-aligned in three columns.
+  StatsWriter& count(int value) {
+    char* start = at_;
+    number(value);
+    while (at_ - start < 3) *at_++ = ' ';
+    return *this;
+  }
+  // Two decimals; whole numbers, which every score here is, without a
+  // round trip through the general formatter.
+  StatsWriter& score(double value) {
+    if (value >= 0 && value < 1e15 && value == std::floor(value) && !std::signbit(value)) {
+      number(static_cast<long>(value));
+      return text(".00");
+    }
+    at_ += std::snprintf(at_, static_cast<size_t>(end() - at_), "%.2f", value);
+    return *this;
+  }
+  // Seconds from clock ticks (milliseconds), three decimals.
+  StatsWriter& seconds(long ticks) {
+    if (ticks < 0 || kTicksPerSecond != 1000.0) {
+      at_ += std::snprintf(at_, static_cast<size_t>(end() - at_), "%.3f", ticks / kTicksPerSecond);
+      return *this;
+    }
+    number(ticks / 1000);
+    *at_++ = '.';
+    const long rest = ticks % 1000;
+    *at_++ = static_cast<char>('0' + rest / 100);
+    *at_++ = static_cast<char>('0' + rest / 10 % 10);
+    *at_++ = static_cast<char>('0' + rest % 10);
+    return *this;
+  }
+  StatsWriter& text(const char* piece) {
+    while (*piece != '\0') *at_++ = *piece++;
+    return *this;
+  }
+  // Hands the piece to standard output.
+  void put() {
+    std::fwrite(buffer_, 1, static_cast<size_t>(at_ - buffer_), stdout);
+    at_ = buffer_;
+  }
+
+ private:
+  char* end() { return buffer_ + sizeof buffer_; }
+  char buffer_[512];
+  char* at_ = buffer_;
+};
+
 void write_automaton(const std::string& text) {
   std::FILE* file = std::fopen(kAutomatonFile, "wb");
   if (file == nullptr) fail_cannot_open(kAutomatonFile);
@@ -103,10 +160,11 @@ int run_tool(int argc, const char* const* argv) {
   std::string record_text;
   std::vector<int> match_edges;
   int record_number = 0;
-  auto report = [](int atoms, int bonds) { std::printf("%-3d\t%-3d\t", atoms, bonds); };
+  StatsWriter stats;
+  auto report = [&stats](int atoms, int bonds) { stats.count(atoms).text("\t").count(bonds).text("\t").put(); };
   while (input->next(record_text)) {
     ++record_number;
-    std::printf("%d\t", record_number);
+    stats.number(record_number).text("\t").put();
     read_record(*input, record_number, record_text, molecule, report);
 
     const long record_start = clock_ticks();
@@ -122,8 +180,8 @@ int run_tool(int argc, const char* const* argv) {
       report_out_of_memory();
       throw std::bad_alloc();
     }
-    std::printf("%d\t%d\t%.2f\t", result, width, score);
-    std::printf("%.3f\n", (clock_ticks() - record_start) / kTicksPerSecond);
+    stats.number(result).text("\t").number(width).text("\t").score(score).text("\t").put();
+    stats.seconds(clock_ticks() - record_start).text("\n").put();
 
     outputs.route(result, record_text, static_cast<int>(molecule.atom_count), bonds, match_edges, match_count);
   }

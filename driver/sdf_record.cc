@@ -15,29 +15,30 @@ namespace {
 
 bool field_blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }
 
-// Reads a line that the record cannot do without and appends it.
-void read_required(LineReader& input, std::string& line, std::string& record_text, int record_number,
-                   const char* where) {
-  if (!input.next(line)) fail_record(record_number, std::string("ends inside the ") + where + ".");
-  record_text += line;
+// Appends a line that the record cannot do without to the record text and
+// returns where it starts there.
+size_t read_required(LineReader& input, std::string& record_text, int record_number, const char* where) {
+  const size_t start = record_text.size();
+  if (!input.read_line(record_text)) fail_record(record_number, std::string("ends inside the ") + where + ".");
+  return start;
 }
 
 // The atom symbol: the first blank-delimited token at or after column 32.
-std::string_view atom_symbol(const std::string& line) {
+std::string_view atom_symbol(std::string_view line) {
   size_t pos = 31;
   while (pos < line.size() && (line[pos] == ' ' || line[pos] == '\t' || line[pos] == '\r')) ++pos;
   size_t end = pos;
   while (end < line.size() && !field_blank(line[end])) ++end;
   if (pos >= line.size()) return {};
-  return std::string_view(line).substr(pos, end - pos);
+  return line.substr(pos, end - pos);
 }
 
 }  // namespace
 
-int field_value(const std::string& line, size_t column, size_t width) {
+int field_value(std::string_view line, size_t column, size_t width) {
   size_t end = std::min(line.size(), column + width);
   size_t pos = column;
-  while (pos < end && std::strchr(" \t\n\v\f\r", line[pos]) != nullptr && line[pos] != '\0') ++pos;
+  while (pos < end && field_blank(line[pos])) ++pos;
   bool negative = false;
   if (pos < end && (line[pos] == '+' || line[pos] == '-')) negative = line[pos++] == '-';
   int value = 0;
@@ -47,10 +48,11 @@ int field_value(const std::string& line, size_t column, size_t width) {
 
 void read_record(LineReader& input, int record_number, std::string& record_text, Molecule& molecule,
                  const CountsReport& report) {
-  std::string line;
-  read_required(input, line, record_text, record_number, "header");
-  read_required(input, line, record_text, record_number, "header");
-  read_required(input, line, record_text, record_number, "header");
+  read_required(input, record_text, record_number, "header");
+  read_required(input, record_text, record_number, "header");
+  // Lines are read straight into the record text and looked at there.
+  auto line_at = [&record_text](size_t start) { return std::string_view(record_text).substr(start); };
+  std::string_view line = line_at(read_required(input, record_text, record_number, "header"));
   int atom_count = field_value(line, 0, 3);
   int bond_count = field_value(line, 3, 3);
   if (atom_count < 0 || bond_count < 0)
@@ -63,11 +65,11 @@ void read_record(LineReader& input, int record_number, std::string& record_text,
   report(atom_count, bond_count);
 
   for (int i = 1; i <= atom_count; ++i) {
-    read_required(input, line, record_text, record_number, "atom block");
+    line = line_at(read_required(input, record_text, record_number, "atom block"));
     molecule.atoms[i] = Atom{find_atom_label(atom_symbol(line)), 0.0};
   }
   for (int k = 1; k <= bond_count; ++k) {
-    read_required(input, line, record_text, record_number, "bond block");
+    line = line_at(read_required(input, record_text, record_number, "bond block"));
     int first = field_value(line, 0, 3);
     int second = field_value(line, 3, 3);
     if (first < 1 || first > atom_count || second < 1 || second > atom_count)
@@ -77,16 +79,14 @@ void read_record(LineReader& input, int record_number, std::string& record_text,
       fail_record(record_number, "has bond " + std::to_string(k) + " joining atom " + std::to_string(first) +
                                      " to itself.");
     // Column 9 is the bond type; a shorter line has none.
-    std::string_view type = line.size() > 8 && line[8] != '\n' ? std::string_view(line).substr(8, 1) : "";
+    std::string_view type = line.size() > 8 && line[8] != '\n' ? line.substr(8, 1) : "";
     int code = find_bond_label(type);
     molecule.edges[2 * k - 1] = Edge{first, second, code, 1.0};
     molecule.edges[2 * k] = Edge{second, first, code, 1.0};
   }
   // The tail: property lines and data items up to and including "$$$$".
-  while (input.next(line)) {
-    record_text += line;
-    if (line.compare(0, 4, "$$$$") == 0) break;
-  }
+  for (size_t start = record_text.size(); input.read_line(record_text); start = record_text.size())
+    if (line_at(start).substr(0, 4) == "$$$$") break;
 }
 
 }  // namespace tarnaxel

@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <string>
+#include <string_view>
 
 #include "common/molecule.h"
 #include "driver/line_reader.h"
@@ -23,6 +24,6 @@ void read_record(LineReader& input, int record_number, std::string& record_text,
 
 // Value of a fixed-width field converted like atoi: leading blanks, an
 // optional sign, digits up to the first non-digit; 0 without digits.
-int field_value(const std::string& line, size_t column, size_t width);
+int field_value(std::string_view line, size_t column, size_t width);
 
 }  // namespace tarnaxel

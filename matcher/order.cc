@@ -3,61 +3,147 @@
 #include <algorithm>
 #include <random>
 
-#include "matcher/adjacency.h"
+#include <climits>
+#include <cstdint>
 #include <utility>
 
 namespace tarnaxel {
 
+namespace {
+
+// The elimination graph as one bit row per atom, with the degrees kept
+// beside it; rows are reused between molecules.
+class EliminationGraph {
+ public:
+  void build(const Molecule& molecule) {
+    n_ = molecule.atom_count;
+    words_ = (n_ + 1) / 64 + 1;
+    rows_.assign((n_ + 1) * words_, 0);
+    degree_.assign(n_ + 1, 0);
+    for (uint32_t e = 1; e <= molecule.edge_count; e += 2) {
+      set(molecule.edges[e].from, molecule.edges[e].to);
+      set(molecule.edges[e].to, molecule.edges[e].from);
+    }
+    for (size_t a = 1; a <= n_; ++a) degree_[a] = count(row(a));
+  }
+  int degree(size_t a) const { return degree_[a]; }
+  const uint64_t* row(size_t a) const { return rows_.data() + a * words_; }
+  size_t words() const { return words_; }
+
+  // Calls visit(b) for every neighbour b of a, ascending.
+  template <typename Visit>
+  void for_each(size_t a, Visit visit) const {
+    const uint64_t* r = row(a);
+    for (size_t w = 0; w < words_; ++w)
+      for (uint64_t bits = r[w]; bits != 0; bits &= bits - 1)
+        visit(w * 64 + static_cast<size_t>(__builtin_ctzll(bits)));
+  }
+
+  // Removes a, joining its neighbours to one another.
+  void eliminate(size_t a) {
+    uint64_t* around = rows_.data() + a * words_;
+    for_each(a, [&](size_t u) {
+      uint64_t* r = rows_.data() + u * words_;
+      for (size_t w = 0; w < words_; ++w) r[w] |= around[w];
+      r[u / 64] &= ~(uint64_t{1} << (u % 64));
+      r[a / 64] &= ~(uint64_t{1} << (a % 64));
+      degree_[u] = count(r);
+    });
+    last_.assign(around, around + words_);
+    std::fill(around, around + words_, 0);
+    degree_[a] = 0;
+  }
+  // Calls visit(u) for every neighbour u the last eliminated atom had.
+  template <typename Visit>
+  void for_each_of_last(size_t, Visit visit) const {
+    for (size_t w = 0; w < words_; ++w)
+      for (uint64_t bits = last_[w]; bits != 0; bits &= bits - 1)
+        visit(w * 64 + static_cast<size_t>(__builtin_ctzll(bits)));
+  }
+
+ private:
+  void set(int a, int b) {
+    rows_[static_cast<size_t>(a) * words_ + static_cast<size_t>(b) / 64] |= uint64_t{1} << (b % 64);
+  }
+  int count(const uint64_t* r) const {
+    int total = 0;
+    for (size_t w = 0; w < words_; ++w) total += ones(r[w]);
+    return total;
+  }
+  // Set bits of a word, without relying on a population-count instruction.
+  static int ones(uint64_t x) {
+    x = x - ((x >> 1) & 0x5555555555555555u);
+    x = (x & 0x3333333333333333u) + ((x >> 2) & 0x3333333333333333u);
+    x = (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0Fu;
+    return static_cast<int>((x * 0x0101010101010101u) >> 56);
+  }
+
+  size_t n_ = 0;
+  size_t words_ = 1;
+  std::vector<uint64_t> rows_;
+  std::vector<uint64_t> last_;
+  std::vector<int> degree_;
+};
+
+}  // namespace
+
 int compute_order(const Molecule& molecule, const std::vector<int32_t>& priority, std::vector<int>& order) {
-  const int n = static_cast<int>(molecule.atom_count);
-  static thread_local Adjacency graph;
+  const size_t n = molecule.atom_count;
+  static thread_local EliminationGraph graph;
   graph.build(molecule);
-  // Candidates in scan order: priority ascending (signed), then atom number.
-  std::vector<std::pair<int32_t, int>> candidates;
-  candidates.reserve(static_cast<size_t>(n));
-  for (int a = 1; a <= n; ++a) candidates.push_back({priority[static_cast<size_t>(a)], a});
-  std::sort(candidates.begin(), candidates.end());
-  std::vector<int32_t> touch_score(static_cast<size_t>(n) + 1, 0);
-  std::vector<char> touched(static_cast<size_t>(n) + 1, 0);
-  order.assign(static_cast<size_t>(n), 0);
+  // Atoms in scan order: priority ascending (signed), then atom number.
+  static thread_local std::vector<int> scan;
+  static thread_local std::vector<uint32_t> position;
+  scan.resize(n);
+  for (size_t a = 1; a <= n; ++a) scan[a - 1] = static_cast<int>(a);
+  if (std::any_of(priority.begin() + 1, priority.begin() + static_cast<long>(n) + 1, [](int32_t p) { return p != 0; }))
+    std::sort(scan.begin(), scan.end(), [&](int a, int b) {
+      return std::make_pair(priority[static_cast<size_t>(a)], a) < std::make_pair(priority[static_cast<size_t>(b)], b);
+    });
+  position.resize(n + 1);
+  for (size_t c = 0; c < n; ++c) position[static_cast<size_t>(scan[c])] = static_cast<uint32_t>(c);
+  static thread_local std::vector<int32_t> touch_score;
+  static thread_local std::vector<char> touched;
+  touch_score.assign(n + 1, 0);
+  touched.assign(n + 1, 0);
+  order.assign(n, 0);
+
+  // One key per scan position: the degree, then the touch_score reversed,
+  // then the position, so that the smallest key is the atom of minimum
+  // degree with the greatest touch_score, the first in scan order among
+  // equals.  An eliminated atom's key is the largest of all.
+  static thread_local std::vector<uint64_t> keys;
+  keys.resize(n);
+  auto refresh = [&](size_t a) {
+    keys[position[a]] = (static_cast<uint64_t>(graph.degree(a)) << 48) |
+                        (static_cast<uint64_t>(0x80000000u - static_cast<uint32_t>(touch_score[a])) << 16) |
+                        position[a];
+  };
+  for (size_t a = 1; a <= n; ++a) refresh(a);
 
   int width = 0;
-  for (int p = 0; p < n; ++p) {
-    // The threshold climbs from 0 until some atom is eligible, so the choice
-    // is among the atoms of minimum degree: the first in scan order, replaced
-    // only by a strictly greater touch_score.
-    size_t min_degree = SIZE_MAX;
-    for (const auto& candidate : candidates) min_degree = std::min(min_degree, graph[static_cast<size_t>(candidate.second)].size());
-    int chosen = 0;
-    size_t chosen_at = 0;
-    for (size_t c = 0; c < candidates.size(); ++c) {
-      const int a = candidates[c].second;
-      if (graph[static_cast<size_t>(a)].size() != min_degree) continue;
-      if (chosen == 0 || touch_score[static_cast<size_t>(a)] > touch_score[static_cast<size_t>(chosen)]) {
-        chosen = a;
-        chosen_at = c;
-      }
-    }
-    width = std::max(width, static_cast<int>(min_degree));
-    order[static_cast<size_t>(p)] = chosen;
+  for (size_t p = 0; p < n; ++p) {
+    uint64_t best = UINT64_MAX;
+    for (uint64_t key : keys) best = std::min(best, key);
+    const size_t chosen_at = static_cast<size_t>(best & 0xFFFFu);
+    const size_t chosen = static_cast<size_t>(scan[chosen_at]);
+    width = std::max(width, graph.degree(chosen));
+    order[p] = static_cast<int>(chosen);
 
-    static thread_local std::vector<int> around;
-    around = graph[static_cast<size_t>(chosen)];
-    for (int u : around) {
-      --touch_score[static_cast<size_t>(u)];
-      if (!touched[static_cast<size_t>(u)]) {
-        for (int w : graph[static_cast<size_t>(u)]) ++touch_score[static_cast<size_t>(w)];
-        touched[static_cast<size_t>(u)] = 1;
+    graph.for_each(chosen, [&](size_t u) {
+      --touch_score[u];
+      if (!touched[u]) {
+        graph.for_each(u, [&](size_t w) {
+          ++touch_score[w];
+          if (w != chosen) refresh(w);
+        });
+        touched[u] = 1;
       }
-    }
-    for (int u : around) {
-      graph.erase(u, chosen);
-      for (int w : around)
-        if (w != u) graph.insert(u, w);
-    }
-    graph[static_cast<size_t>(chosen)].clear();
-    candidates.erase(candidates.begin() + static_cast<long>(chosen_at));
-    touched[static_cast<size_t>(chosen)] = 0;
+    });
+    graph.eliminate(chosen);
+    graph.for_each_of_last(chosen, [&](size_t u) { refresh(u); });
+    keys[chosen_at] = UINT64_MAX;
+    touched[chosen] = 0;
   }
   return width;
 }
