@@ -17,10 +17,10 @@ struct MatchContext {
   const Molecule& molecule;
   ConfigStore store;
   bool accepted = false;       // some configuration completed with a matched atom
-  std::vector<int> link;       // root resolution of one pair, by atom
-  std::vector<int> degree;     // distinct neighbours in the molecule, by atom
+  std::vector<int>& link;      // root resolution of one pair, by atom
+  std::vector<int>& degree;    // distinct neighbours in the molecule, by atom
   const Viability* viable = nullptr;  // the rules that can stand at each atom
-  Table spare;                 // the table a merge fills, storage kept between merges
+  Table& spare;                // the table a merge fills, storage kept between merges
 };
 
 // Adds the leaf configurations of directed edge u to its leaf bag.

@@ -93,7 +93,7 @@ int run_matcher(const MatchOptions& options, const Molecule& molecule, std::vect
                 int& match_count, double& score, int& width) {
   match_count = 0;
   score = 0.0;
-  std::vector<int> order;
+  static thread_local std::vector<int> order;
   width = choose_order(molecule, order);
   if (width > kMaxWidth) return 2;
 
@@ -107,39 +107,47 @@ int run_matcher(const MatchOptions& options, const Molecule& molecule, std::vect
   static thread_local Viability viable;
   if (!viable.compute(molecule, context.degree, options.span != 0)) return 0;
   context.viable = &viable;
-  std::vector<char> remaining(n + 1, 1);
+  static thread_local std::vector<char> remaining;
+  remaining.assign(n + 1, 1);
 
   // One leaf per bonded pair of atoms, recording its first directed edge;
   // every directed edge of the pair adds its configurations, in order.
   static thread_local BagArena arena;
   arena.restart();
-  std::vector<uint32_t> edges(molecule.edge_count);
-  for (uint32_t u = 1; u <= molecule.edge_count; ++u) edges[u - 1] = u;
-  auto pair_of = [&](uint32_t u) {
+  // Directed edges by their pair of atoms (smaller first), in edge order
+  // within a pair: atom numbers and edge numbers each fit in 16 bits.
+  static thread_local std::vector<uint64_t> edges;
+  edges.resize(molecule.edge_count);
+  for (uint32_t u = 1; u <= molecule.edge_count; ++u) {
     const Edge& e = molecule.edges[u];
-    return std::make_pair(std::min(e.from, e.to), std::max(e.from, e.to));
-  };
-  std::stable_sort(edges.begin(), edges.end(), [&](uint32_t a, uint32_t b) { return pair_of(a) < pair_of(b); });
+    edges[u - 1] = (static_cast<uint64_t>(std::min(e.from, e.to)) << 40) |
+                   (static_cast<uint64_t>(std::max(e.from, e.to)) << 20) | u;
+  }
+  std::sort(edges.begin(), edges.end());
+  auto pair_key = [](uint64_t key) { return key >> 20; };
+  auto edge_of = [](uint64_t key) { return static_cast<int>(key & 0xFFFFFu); };
   static thread_local std::vector<BagSet> open_bags;
   if (open_bags.size() < n + 1) open_bags.resize(n + 1);
   for (size_t a = 0; a <= n; ++a) open_bags[a].clear();
-  BagSet pool;
+  static thread_local BagSet pool;
+  pool.clear();
   for (size_t i = 0; i < edges.size();) {
-    const auto [v, w] = pair_of(edges[i]);
+    const uint64_t pair = pair_key(edges[i]);
+    const int v = static_cast<int>(pair >> 20);
+    const int w = static_cast<int>(pair & 0xFFFFFu);
     Bag* leaf = arena.acquire();
     leaf->vertices = {v, w};
     leaf->is_leaf = 1;
-    leaf->edge_list = {static_cast<int>(edges[i])};
+    leaf->edge_list = {edge_of(edges[i])};
     context.store.start(leaf->table, 1);
-    for (; i < edges.size() && pair_of(edges[i]) == std::make_pair(v, w); ++i)
-      add_leaf_configs(context, *leaf, static_cast<int>(edges[i]));
+    for (; i < edges.size() && pair_key(edges[i]) == pair; ++i) add_leaf_configs(context, *leaf, edge_of(edges[i]));
     context.store.seal(leaf->table);
     pool.insert(leaf);
     open_bags[static_cast<size_t>(v)].insert(leaf);
     open_bags[static_cast<size_t>(w)].insert(leaf);
   }
 
-  std::vector<Bag*> holding;
+  static thread_local std::vector<Bag*> holding;
   for (int v : order) {
     if (v < 1 || static_cast<size_t>(v) > n || !remaining[static_cast<size_t>(v)])
       fail(Stream::err, "Error: Elimination Order is Wrong!");

@@ -11,8 +11,34 @@
 
 namespace tarnaxel {
 
+namespace {
+
+// Storage the matcher reuses from molecule to molecule.
+struct Scratch {
+  std::vector<int> link;
+  std::vector<int> degree;
+  Table spare;
+};
+
+Scratch& scratch() {
+  static thread_local Scratch kept;
+  return kept;
+}
+
+}  // namespace
+
 MatchContext::MatchContext(const MatchOptions& o, const Molecule& m)
-    : options(o), molecule(m), store(apply_count, o.min != 0, table_memory_limit()), link(m.atom_count + 1, 0), degree(m.atom_count + 1, 0) {}
+    : options(o),
+      molecule(m),
+      store(apply_count, o.min != 0, table_memory_limit()),
+      link(scratch().link),
+      degree(scratch().degree),
+      spare(scratch().spare) {
+  // Every link read in a join is written first in that join.
+  link.resize(m.atom_count + 1);
+  degree.assign(m.atom_count + 1, 0);
+  spare.clear();
+}
 
 namespace {
 

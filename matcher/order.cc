@@ -108,25 +108,31 @@ int compute_order(const Molecule& molecule, const std::vector<int32_t>& priority
   touched.assign(n + 1, 0);
   order.assign(n, 0);
 
-  // One key per scan position: the degree, then the touch_score reversed,
-  // then the position, so that the smallest key is the atom of minimum
+  // One key per remaining atom: the degree, then the touch_score reversed,
+  // then the scan position (atom counts have three digits, so 16 bits hold
+  // it), so that the smallest key is the atom of minimum
   // degree with the greatest touch_score, the first in scan order among
-  // equals.  An eliminated atom's key is the largest of all.
+  // equals.  Keys are unique, so an eliminated atom's key is replaced by the
+  // last one and the scan shrinks.
   static thread_local std::vector<uint64_t> keys;
+  static thread_local std::vector<uint32_t> slot;  // by atom: its key's index
   keys.resize(n);
+  slot.resize(n + 1);
   auto refresh = [&](size_t a) {
-    keys[position[a]] = (static_cast<uint64_t>(graph.degree(a)) << 48) |
-                        (static_cast<uint64_t>(0x80000000u - static_cast<uint32_t>(touch_score[a])) << 16) |
-                        position[a];
+    keys[slot[a]] = (static_cast<uint64_t>(graph.degree(a)) << 48) |
+                    (static_cast<uint64_t>(0x80000000u - static_cast<uint32_t>(touch_score[a])) << 16) | position[a];
   };
-  for (size_t a = 1; a <= n; ++a) refresh(a);
+  for (size_t a = 1; a <= n; ++a) {
+    slot[a] = static_cast<uint32_t>(a - 1);
+    refresh(a);
+  }
 
   int width = 0;
+  size_t remaining = n;
   for (size_t p = 0; p < n; ++p) {
     uint64_t best = UINT64_MAX;
-    for (uint64_t key : keys) best = std::min(best, key);
-    const size_t chosen_at = static_cast<size_t>(best & 0xFFFFu);
-    const size_t chosen = static_cast<size_t>(scan[chosen_at]);
+    for (size_t i = 0; i < remaining; ++i) best = std::min(best, keys[i]);
+    const size_t chosen = static_cast<size_t>(scan[best & 0xFFFFu]);
     width = std::max(width, graph.degree(chosen));
     order[p] = static_cast<int>(chosen);
 
@@ -142,7 +148,9 @@ int compute_order(const Molecule& molecule, const std::vector<int32_t>& priority
     });
     graph.eliminate(chosen);
     graph.for_each_of_last(chosen, [&](size_t u) { refresh(u); });
-    keys[chosen_at] = UINT64_MAX;
+    const uint64_t last = keys[--remaining];
+    keys[slot[chosen]] = last;
+    slot[static_cast<size_t>(scan[last & 0xFFFFu])] = slot[chosen];
     touched[chosen] = 0;
   }
   return width;
@@ -150,7 +158,8 @@ int compute_order(const Molecule& molecule, const std::vector<int32_t>& priority
 
 int choose_order(const Molecule& molecule, std::vector<int>& order) {
   const size_t n = molecule.atom_count;
-  std::vector<int32_t> priority(n + 1, 0);
+  static thread_local std::vector<int32_t> priority;
+  priority.assign(n + 1, 0);
   int best = compute_order(molecule, priority, order);
   if (best > 3) {
     std::mt19937 generator(1234567u);

@@ -93,9 +93,16 @@ void Table::seal() {
     i = j;
   }
   entries_.resize(out);
-  // Compact the slots so the pools hold only what is kept.
-  std::vector<uint64_t> words(out * words_per_);
-  std::vector<uint8_t> counters(out * static_cast<size_t>(counter_count_));
+  sealed_ = out;
+  bool in_place = out * words_per_ == words_.size();
+  for (size_t i = 0; i < out && in_place; ++i) in_place = entries_[i].slot == i;
+  if (in_place) return;
+  // Compact the slots so the pools hold only what is kept; the storage given
+  // up is kept for the next compaction.
+  static thread_local std::vector<uint64_t> words;
+  static thread_local std::vector<uint8_t> counters;
+  words.resize(out * words_per_);
+  counters.resize(out * static_cast<size_t>(counter_count_));
   for (size_t i = 0; i < out; ++i) {
     Entry& e = entries_[i];
     std::memcpy(words.data() + i * words_per_, words_.data() + size_t{e.slot} * words_per_, words_per_ * 8);
@@ -106,7 +113,6 @@ void Table::seal() {
   }
   words_.swap(words);
   counters_.swap(counters);
-  sealed_ = out;
 }
 
 void ConfigStore::charge(size_t before, size_t after) const {
