@@ -15,43 +15,57 @@
 namespace tarnaxel {
 namespace {
 
-// Bags in the pool order: fewer vertices first, then the vertices compared
-// element by element.
-struct BagLess {
-  bool operator()(const Bag* a, const Bag* b) const {
-    if (a->vertices.size() != b->vertices.size()) return a->vertices.size() < b->vertices.size();
-    return std::lexicographical_compare(a->vertices.begin(), a->vertices.end(), b->vertices.begin(),
-                                        b->vertices.end(), [](int x, int y) {
-                                          return static_cast<uint32_t>(x) < static_cast<uint32_t>(y);
-                                        });
-  }
-};
-
-// A set of bags ordered by BagLess (bags with equal vertices are one
-// element), kept as a sorted vector: the sets here hold a handful of bags.
+// A set of bags ordered by their vertex sets (fewer vertices first, then the
+// vertices compared element by element; bags with equal vertices are one
+// element), kept as a sorted vector of packed vertex sets: the sets here hold
+// a handful of bags.
 class BagSet {
  public:
+  // The vertex set of a bag packed so that its unsigned order is the set
+  // order: the count, then ten bits per atom (atom numbers have three
+  // digits).  A bag holds at most 8 atoms, the width being at most 7.
+  struct Key {
+    uint64_t high;
+    uint64_t low;
+    bool operator<(const Key& other) const { return high != other.high ? high < other.high : low < other.low; }
+    bool operator==(const Key& other) const { return high == other.high && low == other.low; }
+  };
+  static Key key_of(const Bag& bag) {
+    const std::vector<int>& v = bag.vertices;
+    if (v.size() > 8) fail(Stream::err, "Error: Elimination Order is Wrong!");
+    Key key{static_cast<uint64_t>(v.size()) << 60, 0};
+    for (size_t i = 0; i < v.size(); ++i) {
+      const uint64_t atom = static_cast<uint64_t>(v[i]) & 0x3FFu;
+      if (i < 6) key.high |= atom << (50 - 10 * i);
+      else key.low |= atom << (54 - 10 * (i - 6));
+    }
+    return key;
+  }
+
   void clear() { bags_.clear(); }
-  bool empty() const { return bags_.empty(); }
-  std::vector<Bag*>::const_iterator begin() const { return bags_.begin(); }
-  std::vector<Bag*>::const_iterator end() const { return bags_.end(); }
-  void insert(Bag* bag) {
-    auto at = std::lower_bound(bags_.begin(), bags_.end(), bag, BagLess());
-    if (at == bags_.end() || BagLess()(bag, *at)) bags_.insert(at, bag);
+  void insert(const Key& key, Bag* bag) {
+    auto at = std::lower_bound(bags_.begin(), bags_.end(), key, before);
+    if (at == bags_.end() || !(at->first == key)) bags_.insert(at, {key, bag});
   }
-  // The bag with the same vertices as bag, or null.
-  Bag* find(const Bag* bag) const {
-    auto at = std::lower_bound(bags_.begin(), bags_.end(), bag, BagLess());
-    return at == bags_.end() || BagLess()(bag, *at) ? nullptr : *at;
+  // The bag with these vertices, or null.
+  Bag* find(const Key& key) const {
+    auto at = std::lower_bound(bags_.begin(), bags_.end(), key, before);
+    return at == bags_.end() || !(at->first == key) ? nullptr : at->second;
   }
-  // Removes the bag with the same vertices as bag, if any.
-  void erase(const Bag* bag) {
-    auto at = std::lower_bound(bags_.begin(), bags_.end(), bag, BagLess());
-    if (at != bags_.end() && !BagLess()(bag, *at)) bags_.erase(at);
+  // Removes the bag with these vertices, if any.
+  void erase(const Key& key) {
+    auto at = std::lower_bound(bags_.begin(), bags_.end(), key, before);
+    if (at != bags_.end() && at->first == key) bags_.erase(at);
+  }
+  // Calls visit(bag) for every bag in order.
+  template <typename Visit>
+  void for_each(Visit visit) const {
+    for (const auto& entry : bags_) visit(entry.second);
   }
 
  private:
-  std::vector<Bag*> bags_;
+  static bool before(const std::pair<Key, Bag*>& entry, const Key& key) { return entry.first < key; }
+  std::vector<std::pair<Key, Bag*>> bags_;
 };
 
 // The bags of one molecule, reused from molecule to molecule.
@@ -99,9 +113,9 @@ int run_matcher(const MatchOptions& options, const Molecule& molecule, std::vect
 
   MatchContext context(options, molecule);
   const size_t n = molecule.atom_count;
-  static thread_local Adjacency neighbours;
+  static thread_local EliminationGraph neighbours;
   neighbours.build(molecule);
-  for (size_t a = 1; a <= n; ++a) context.degree[a] = static_cast<int>(neighbours[a].size());
+  for (size_t a = 1; a <= n; ++a) context.degree[a] = neighbours.degree(a);
   // Rules that cannot stand anywhere in a finished match never enter a table;
   // when no match can finish, the molecule is rejected here.
   static thread_local Viability viable;
@@ -142,9 +156,10 @@ int run_matcher(const MatchOptions& options, const Molecule& molecule, std::vect
     context.store.start(leaf->table, 1);
     for (; i < edges.size() && pair_key(edges[i]) == pair; ++i) add_leaf_configs(context, *leaf, edge_of(edges[i]));
     context.store.seal(leaf->table);
-    pool.insert(leaf);
-    open_bags[static_cast<size_t>(v)].insert(leaf);
-    open_bags[static_cast<size_t>(w)].insert(leaf);
+    const BagSet::Key key = BagSet::key_of(*leaf);
+    pool.insert(key, leaf);
+    open_bags[static_cast<size_t>(v)].insert(key, leaf);
+    open_bags[static_cast<size_t>(w)].insert(key, leaf);
   }
 
   static thread_local std::vector<Bag*> holding;
@@ -153,12 +168,14 @@ int run_matcher(const MatchOptions& options, const Molecule& molecule, std::vect
       fail(Stream::err, "Error: Elimination Order is Wrong!");
     remaining[static_cast<size_t>(v)] = 0;
     Bag* bag = arena.acquire();
-    holding.assign(open_bags[static_cast<size_t>(v)].begin(), open_bags[static_cast<size_t>(v)].end());
+    holding.clear();
+    open_bags[static_cast<size_t>(v)].for_each([](Bag* k) { holding.push_back(k); });
     for (size_t i = 0; i < holding.size(); ++i) {
       Bag* k = holding[i];
-      pool.erase(k);
+      const BagSet::Key key = BagSet::key_of(*k);
+      pool.erase(key);
       for (int x : k->vertices)
-        if (x != v) open_bags[static_cast<size_t>(x)].erase(k);
+        if (x != v) open_bags[static_cast<size_t>(x)].erase(key);
       if (i + 1 < holding.size()) {
         merge_bags(context, *bag, *k, 0);
       } else {
@@ -168,33 +185,29 @@ int run_matcher(const MatchOptions& options, const Molecule& molecule, std::vect
       }
     }
     open_bags[static_cast<size_t>(v)].clear();
-    if (Bag* x = pool.find(bag)) {
-      pool.erase(x);
-      for (int a : neighbours[static_cast<size_t>(v)]) open_bags[static_cast<size_t>(a)].erase(x);
+    const BagSet::Key key = BagSet::key_of(*bag);
+    if (Bag* x = pool.find(key)) {
+      pool.erase(key);
+      neighbours.for_each(static_cast<size_t>(v), [&](size_t a) { open_bags[a].erase(key); });
       merge_bags(context, *bag, *x, 0);
     }
-    pool.insert(bag);
-    for (int a : neighbours[static_cast<size_t>(v)]) open_bags[static_cast<size_t>(a)].insert(bag);
+    pool.insert(key, bag);
+    neighbours.for_each(static_cast<size_t>(v), [&](size_t a) { open_bags[a].insert(key, bag); });
     // Eliminate v from the graph, adding fill edges between its neighbours.
-    const std::vector<int>& around = neighbours[static_cast<size_t>(v)];
-    for (int a : around) {
-      neighbours.erase(a, v);
-      for (int b : around)
-        if (b != a) neighbours.insert(a, b);
-    }
+    neighbours.eliminate(static_cast<size_t>(v));
   }
 
   if (!context.accepted) return 0;
   bool chosen = false;
-  for (Bag* bag : pool) {
+  pool.for_each([&](Bag* bag) {
     const Table::Entry* best = best_config(context, bag->table);
-    if (best == nullptr) continue;
+    if (best == nullptr) return;
     chosen = true;
     const BitsRef used = bag->table.bits(*best);
     for (size_t i = 0; i < bag->edge_list.size(); ++i)
       if (bit(used.words, i)) match_edges[static_cast<size_t>(match_count++)] = bag->edge_list[i];
     score = best->score;
-  }
+  });
   if (!chosen) {
     match_count = 0;
     score = 0.0;
