@@ -7,14 +7,27 @@
 namespace tarnaxel {
 namespace {
 
+// Plain children to meet, plus the bond to the parent unless the rule's state
+// is the first state.
+int need(const Rule& r) { return r.plain_count + (r.state != 1 ? 1 : 0); }
+
+int children(const Rule& r) { return std::min(r.plain_count + r.star_count, kMaxChildren); }
+
+bool in_range(int32_t state, size_t words) { return state >= 0 && static_cast<size_t>(state) < words * 64; }
+
+}  // namespace
+
 // What the loaded rules say once for every molecule: the rules of each atom
-// label, and the range of states and bond labels they name.
+// label, the range of states and bond labels they name, and what each rule
+// adds to the down and up sets of an atom it stands at.
 struct RuleIndex {
   bool built = false;
   uint32_t generation = 0;
   std::vector<std::vector<uint16_t>> by_symbol;  // atom label code -> rules, ascending
   size_t state_words = 1;
   size_t label_slots = 1;  // bond label codes 0 .. bond_labels.count
+  std::vector<uint64_t> down;  // by rule: state_words words
+  std::vector<uint64_t> up;    // by rule: label_slots * state_words words
 
   void refresh() {
     if (built && generation == tables_generation) return;
@@ -31,8 +44,30 @@ struct RuleIndex {
     }
     state_words = static_cast<size_t>(max_state) / 64 + 1;
     label_slots = static_cast<size_t>(std::max(bond_labels.count, 0)) + 1;
+
+    const size_t rule_slots = static_cast<size_t>(std::max(rule_count, 0)) + 1;
+    down.assign(rule_slots * state_words, 0);
+    up.assign(rule_slots * label_slots * state_words, 0);
+    auto add = [this](uint64_t* set, int32_t state) {
+      if (in_range(state, state_words)) set[static_cast<size_t>(state) / 64] |= uint64_t{1} << (state % 64);
+    };
+    for (int r = 1; r <= rule_count; ++r) {
+      const Rule& rule = rules[r];
+      uint64_t* rule_down = down.data() + static_cast<size_t>(r) * state_words;
+      uint64_t* rule_up = up.data() + static_cast<size_t>(r) * label_slots * state_words;
+      add(rule_down, rule.state);
+      for (int l = 0; l < rule.plain_count && l < kMaxChildren; ++l)
+        if (rule.child_label[l] == kWildcardLabel) add(rule_down, rule.child_state[l]);
+      for (int k = 0; k < children(rule); ++k) {
+        const int32_t label = rule.child_label[k];
+        if (label >= 0 && static_cast<size_t>(label) < label_slots)
+          add(rule_up + static_cast<size_t>(label) * state_words, rule.child_state[k]);
+      }
+    }
   }
 };
+
+namespace {
 
 RuleIndex& rule_index() {
   static RuleIndex index;
@@ -40,35 +75,20 @@ RuleIndex& rule_index() {
   return index;
 }
 
-// Plain children to meet, plus the bond to the parent unless the rule's state
-// is the first state.
-int need(const Rule& r) { return r.plain_count + (r.state != 1 ? 1 : 0); }
-
-int children(const Rule& r) { return std::min(r.plain_count + r.star_count, kMaxChildren); }
-
-bool in_range(int32_t state, size_t words) { return state >= 0 && static_cast<size_t>(state) < words * 64; }
-
 }  // namespace
 
 void Viability::summarise(int atom) {
   const size_t a = static_cast<size_t>(atom);
+  const size_t up_words = state_words_ * label_slots_;
   uint64_t* down = down_.data() + a * state_words_;
-  uint64_t* up = up_.data() + a * state_words_ * label_slots_;
+  uint64_t* up = up_.data() + a * up_words;
   std::fill(down, down + state_words_, 0);
-  std::fill(up, up + state_words_ * label_slots_, 0);
-  auto add = [this](uint64_t* set, int32_t state) {
-    if (in_range(state, state_words_)) set[static_cast<size_t>(state) / 64] |= uint64_t{1} << (state % 64);
-  };
+  std::fill(up, up + up_words, 0);
   for_each(atom, [&](int r) {
-    const Rule& rule = rules[r];
-    add(down, rule.state);
-    for (int l = 0; l < rule.plain_count && l < kMaxChildren; ++l)
-      if (rule.child_label[l] == kWildcardLabel) add(down, rule.child_state[l]);
-    for (int k = 0; k < children(rule); ++k) {
-      const int32_t label = rule.child_label[k];
-      if (label >= 0 && static_cast<size_t>(label) < label_slots_)
-        add(up + static_cast<size_t>(label) * state_words_, rule.child_state[k]);
-    }
+    const uint64_t* rule_down = index_->down.data() + static_cast<size_t>(r) * state_words_;
+    const uint64_t* rule_up = index_->up.data() + static_cast<size_t>(r) * up_words;
+    for (size_t w = 0; w < state_words_; ++w) down[w] |= rule_down[w];
+    for (size_t w = 0; w < up_words; ++w) up[w] |= rule_up[w];
   });
 }
 
@@ -110,6 +130,7 @@ bool Viability::supported(int atom, int r) const {
 
 bool Viability::compute(const Molecule& molecule, const std::vector<int>& degree, bool span) {
   const RuleIndex& index = rule_index();
+  index_ = &index;
   molecule_ = &molecule;
   degree_ = &degree;
   state_words_ = index.state_words;
@@ -126,10 +147,12 @@ bool Viability::compute(const Molecule& molecule, const std::vector<int>& degree
         label >= 0 && static_cast<size_t>(label) < index.by_symbol.size() ? index.by_symbol[static_cast<size_t>(label)]
                                                                           : none;
     candidates_[a] = list.data();
-    offset_[a] = static_cast<uint32_t>(alive_.size());
-    for (uint16_t r : list) {
-      const Rule& rule = rules[r];
-      alive_.push_back(rule.plain_count == 0 || degree[a] >= need(rule) ? 1 : 0);
+    const size_t at = alive_.size();
+    offset_[a] = static_cast<uint32_t>(at);
+    alive_.resize(at + list.size());
+    for (size_t c = 0; c < list.size(); ++c) {
+      const Rule& rule = rules[list[c]];
+      alive_[at + c] = rule.plain_count == 0 || degree[a] >= need(rule) ? 1 : 0;
     }
   }
   offset_[n + 1] = static_cast<uint32_t>(alive_.size());

@@ -22,6 +22,8 @@
 
 namespace tarnaxel {
 
+struct RuleIndex;
+
 class Viability {
  public:
   // Decides the surviving rules of every atom.  Returns false when no match
@@ -47,6 +49,7 @@ class Viability {
     return (set[static_cast<uint32_t>(state) / 64] >> (static_cast<uint32_t>(state) % 64)) & 1u;
   }
 
+  const RuleIndex* index_ = nullptr;
   const Molecule* molecule_ = nullptr;
   const std::vector<int>* degree_ = nullptr;
   std::vector<const uint16_t*> candidates_;  // by atom: the rules of its label
