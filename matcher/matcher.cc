@@ -119,7 +119,7 @@ int run_matcher(const MatchOptions& options, const Molecule& molecule, std::vect
   // Rules that cannot stand anywhere in a finished match never enter a table;
   // when no match can finish, the molecule is rejected here.
   static thread_local Viability viable;
-  if (!viable.compute(molecule, context.degree, options.span != 0)) return 0;
+  if (!viable.compute(molecule, context.degree, options.span != 0, options.every_rule != 0)) return 0;
   context.viable = &viable;
   static thread_local std::vector<char> remaining;
   remaining.assign(n + 1, 1);

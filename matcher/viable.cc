@@ -128,7 +128,7 @@ bool Viability::supported(int atom, int r) const {
   return false;
 }
 
-bool Viability::compute(const Molecule& molecule, const std::vector<int>& degree, bool span) {
+bool Viability::compute(const Molecule& molecule, const std::vector<int>& degree, bool span, bool keep_all) {
   const RuleIndex& index = rule_index();
   index_ = &index;
   molecule_ = &molecule;
@@ -152,11 +152,12 @@ bool Viability::compute(const Molecule& molecule, const std::vector<int>& degree
     alive_.resize(at + list.size());
     for (size_t c = 0; c < list.size(); ++c) {
       const Rule& rule = rules[list[c]];
-      alive_[at + c] = rule.plain_count == 0 || degree[a] >= need(rule) ? 1 : 0;
+      alive_[at + c] = keep_all || rule.plain_count == 0 || degree[a] >= need(rule) ? 1 : 0;
     }
   }
   offset_[n + 1] = static_cast<uint32_t>(alive_.size());
   offset_[0] = 0;
+  if (keep_all) return true;
 
   out_start_.assign(n + 2, 0);
   for (uint32_t u = 1; u <= molecule.edge_count; ++u) ++out_start_[static_cast<size_t>(molecule.edges[u].from) + 1];

@@ -28,8 +28,8 @@ class Viability {
  public:
   // Decides the surviving rules of every atom.  Returns false when no match
   // can be accepted: no atom keeps a rule, or, under span, some bonded atom
-  // keeps none.
-  bool compute(const Molecule& molecule, const std::vector<int>& degree, bool span);
+  // keeps none.  With keep_all, every rule of an atom's label survives.
+  bool compute(const Molecule& molecule, const std::vector<int>& degree, bool span, bool keep_all = false);
 
   // Calls visit(rule) for each surviving rule of atom, in ascending order.
   template <typename Visit>

@@ -1,6 +1,9 @@
 #include "matcher/matcher.h"
 
+#include <memory>
+
 #include "driver/compile.h"
+#include "driver/line_reader.h"
 #include "driver/sdf_record.h"
 #include "rulefile/loader.h"
 #include "tests/support.h"
@@ -121,6 +124,44 @@ TEST(Matcher, RingsAndWidth) {
   Outcome seven = match("CC", sdf_record("k8", atoms, bonds));
   EXPECT_EQ(seven.width, 7);
   EXPECT_EQ(seven.result, 1);
+}
+
+// Removing the rules that cannot stand at an atom beforehand must leave every
+// result as building the tables from every rule: the code, width, score and
+// match of real molecules, for patterns with rings, groups and repetitions,
+// under every option set.
+TEST(Matcher, RemovingRulesChangesNoResult) {
+  std::unique_ptr<LineReader> corpus = LineReader::open(std::string(TARNAXEL_SOURCE_DIR) + "/bench/corpus.sdf.gz");
+  ASSERT_NE(corpus, nullptr);
+  std::vector<std::string> records;
+  for (std::string text; records.size() < 120 && corpus->next(text);) {
+    Molecule m;
+    read_record(*corpus, 1, text, m, [](int, int) {});
+    records.push_back(text);
+  }
+  for (const char* pattern : {"CC(=O)O", "C1=CC=CC=C1C", "C(=O){N|O}C", "C{C}*O", "{C|N}{C|O}+", "C1CCNCC1",
+                              "O=C{C|N|O}*", "C%10CC%10"}) {
+    std::string p = pattern;
+    load_rules_from_text(compile_pattern(p));
+    for (unsigned bits = 0; bits < 8; ++bits) {
+      for (const std::string& record : records) {
+        Molecule m = test::molecule_of(record);
+        Outcome pruned{};
+        Outcome every{};
+        for (Outcome* o : {&pruned, &every}) {
+          MatchOptions options = with(bits & 1u, bits & 2u, bits & 4u);
+          options.every_rule = o == &every;
+          std::vector<int> edges(m.edge_count / 2 + 1, 0);
+          int count = 0;
+          o->result = run_matcher(options, m, edges, count, o->score, o->width);
+          o->edges.assign(edges.begin(), edges.begin() + count);
+        }
+        ASSERT_EQ(std::make_tuple(pruned.result, pruned.width, pruned.score, pruned.edges),
+                  std::make_tuple(every.result, every.width, every.score, every.edges))
+            << pattern << " options " << bits << "\n" << record;
+      }
+    }
+  }
 }
 
 }  // namespace
