@@ -82,7 +82,8 @@ class StatsWriter {
   }
   // Seconds from clock ticks (milliseconds), three decimals.
   StatsWriter& seconds(long ticks) {
-    if (ticks < 0 || kTicksPerSecond != 1000.0) {
+    static_assert(kTicksPerSecond == 1000.0, "the whole-tick path below writes milliseconds");
+    if (ticks < 0) {
       at_ += std::snprintf(at_, static_cast<size_t>(end() - at_), "%.3f", ticks / kTicksPerSecond);
       return *this;
     }

@@ -132,7 +132,6 @@ bool Viability::compute(const Molecule& molecule, const std::vector<int>& degree
   const RuleIndex& index = rule_index();
   index_ = &index;
   molecule_ = &molecule;
-  degree_ = &degree;
   state_words_ = index.state_words;
   label_slots_ = index.label_slots;
   const size_t n = molecule.atom_count;

@@ -51,7 +51,6 @@ class Viability {
 
   const RuleIndex* index_ = nullptr;
   const Molecule* molecule_ = nullptr;
-  const std::vector<int>* degree_ = nullptr;
   std::vector<const uint16_t*> candidates_;  // by atom: the rules of its label
   std::vector<uint32_t> offset_;             // by atom: start of its flags in alive_
   std::vector<uint8_t> alive_;
