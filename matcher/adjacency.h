@@ -32,10 +32,7 @@ class EliminationGraph {
   // Calls visit(b) for every neighbour b of a, ascending.
   template <typename Visit>
   void for_each(size_t a, Visit visit) const {
-    const uint64_t* r = row(a);
-    for (size_t w = 0; w < words_; ++w)
-      for (uint64_t bits = r[w]; bits != 0; bits &= bits - 1)
-        visit(w * 64 + static_cast<size_t>(__builtin_ctzll(bits)));
+    visit_bits(row(a), visit);
   }
 
   // Removes a, joining its neighbours to one another.
@@ -55,12 +52,18 @@ class EliminationGraph {
   // Calls visit(u) for every neighbour u the last eliminated atom had.
   template <typename Visit>
   void for_each_of_last(Visit visit) const {
-    for (size_t w = 0; w < words_; ++w)
-      for (uint64_t bits = last_[w]; bits != 0; bits &= bits - 1)
-        visit(w * 64 + static_cast<size_t>(__builtin_ctzll(bits)));
+    visit_bits(last_.data(), visit);
   }
 
  private:
+  // Calls visit(b) for every bit b set in a row, ascending.
+  template <typename Visit>
+  void visit_bits(const uint64_t* r, Visit visit) const {
+    for (size_t w = 0; w < words_; ++w)
+      for (uint64_t bits = r[w]; bits != 0; bits &= bits - 1)
+        visit(w * 64 + static_cast<size_t>(__builtin_ctzll(bits)));
+  }
+
   void set(int a, int b) {
     rows_[static_cast<size_t>(a) * words_ + static_cast<size_t>(b) / 64] |= uint64_t{1} << (b % 64);
   }

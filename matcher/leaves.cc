@@ -8,10 +8,6 @@
 namespace tarnaxel {
 namespace {
 
-// Plain children to match, plus the bond to the parent unless the rule's
-// state is the first state name.
-int need(const Rule& r) { return r.plain_count + (r.state != 1 ? 1 : 0); }
-
 void store_pair(MatchContext& context, Bag& leaf, Item a, Item b, bool used, double score) {
   ConfigKey key;
   key.item_count = 2;
@@ -41,10 +37,10 @@ void add_leaf_configs(MatchContext& context, Bag& leaf, int u) {
   // so the configurations come in the same order as over every rule).
   viable.for_each(v, [&](int i) {
     const Rule& ri = rules[i];
-    if (deg_v < need(ri)) return;
+    if (deg_v < bonds_needed(ri)) return;
     viable.for_each(w, [&](int j) {
       const Rule& rj = rules[j];
-      if (deg_w < need(rj)) return;
+      if (deg_w < bonds_needed(rj)) return;
       for (int k = 0; k < ri.plain_count; ++k)
         if (ri.child_state[k] == rj.state && ri.child_label[k] == edge.label)
           store_pair(context, leaf, item(v, i, 1 << k, v), item(w, j, 0, v), true, x);
@@ -52,10 +48,10 @@ void add_leaf_configs(MatchContext& context, Bag& leaf, int u) {
   });
   viable.for_each(v, [&](int i) {
     const Rule& ri = rules[i];
-    if (deg_v < need(ri)) return;
+    if (deg_v < bonds_needed(ri)) return;
     viable.for_each(w, [&](int j) {
       const Rule& rj = rules[j];
-      if (deg_w < need(rj)) return;
+      if (deg_w < bonds_needed(rj)) return;
       for (int k = 0; k < ri.plain_count; ++k) {
         if (ri.child_label[k] != edge.label) continue;
         for (int l = 0; l < rj.plain_count; ++l)

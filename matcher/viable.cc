@@ -7,10 +7,6 @@
 namespace tarnaxel {
 namespace {
 
-// Plain children to meet, plus the bond to the parent unless the rule's state
-// is the first state.
-int need(const Rule& r) { return r.plain_count + (r.state != 1 ? 1 : 0); }
-
 int children(const Rule& r) { return std::min(r.plain_count + r.star_count, kMaxChildren); }
 
 bool in_range(int32_t state, size_t words) { return state >= 0 && static_cast<size_t>(state) < words * 64; }
@@ -151,7 +147,7 @@ bool Viability::compute(const Molecule& molecule, const std::vector<int>& degree
     alive_.resize(at + list.size());
     for (size_t c = 0; c < list.size(); ++c) {
       const Rule& rule = rules[list[c]];
-      alive_[at + c] = keep_all || rule.plain_count == 0 || degree[a] >= need(rule) ? 1 : 0;
+      alive_[at + c] = keep_all || rule.plain_count == 0 || degree[a] >= bonds_needed(rule) ? 1 : 0;
     }
   }
   offset_[n + 1] = static_cast<uint32_t>(alive_.size());

@@ -27,6 +27,10 @@ struct Rule {
   int32_t star_count;
 };
 
+// The bonds a rule needs at its atom: its plain children, plus the bond to
+// its parent unless its state is the first state.
+inline int bonds_needed(const Rule& r) { return r.plain_count + (r.state != 1 ? 1 : 0); }
+
 struct NameTable {
   char names[kStateSlots][kNameBytes];
   int count;
