@@ -38,6 +38,19 @@ class EliminationGraph {
   // Removes a, joining its neighbours to one another.
   void eliminate(size_t a) {
     uint64_t* around = rows_.data() + a * words_;
+    if (words_ == 1) {  // fewer than 63 atoms: one word per row
+      const uint64_t joined = around[0];
+      for (uint64_t bits = joined; bits != 0; bits &= bits - 1) {
+        const size_t u = static_cast<size_t>(__builtin_ctzll(bits));
+        uint64_t& r = rows_[u];
+        r = (r | joined) & ~((uint64_t{1} << u) | (uint64_t{1} << a));
+        degree_[u] = ones(r);
+      }
+      last_.assign(1, joined);
+      around[0] = 0;
+      degree_[a] = 0;
+      return;
+    }
     for_each(a, [&](size_t u) {
       uint64_t* r = rows_.data() + u * words_;
       for (size_t w = 0; w < words_; ++w) r[w] |= around[w];
@@ -59,6 +72,10 @@ class EliminationGraph {
   // Calls visit(b) for every bit b set in a row, ascending.
   template <typename Visit>
   void visit_bits(const uint64_t* r, Visit visit) const {
+    if (words_ == 1) {
+      for (uint64_t bits = r[0]; bits != 0; bits &= bits - 1) visit(static_cast<size_t>(__builtin_ctzll(bits)));
+      return;
+    }
     for (size_t w = 0; w < words_; ++w)
       for (uint64_t bits = r[w]; bits != 0; bits &= bits - 1)
         visit(w * 64 + static_cast<size_t>(__builtin_ctzll(bits)));
@@ -68,6 +85,7 @@ class EliminationGraph {
     rows_[static_cast<size_t>(a) * words_ + static_cast<size_t>(b) / 64] |= uint64_t{1} << (b % 64);
   }
   int count(const uint64_t* r) const {
+    if (words_ == 1) return ones(r[0]);
     int total = 0;
     for (size_t w = 0; w < words_; ++w) total += ones(r[w]);
     return total;

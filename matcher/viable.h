@@ -34,32 +34,44 @@ class Viability {
   // Calls visit(rule) for each surviving rule of atom, in ascending order.
   template <typename Visit>
   void for_each(int atom, Visit visit) const {
-    const uint16_t* candidates = candidates_of(atom);
-    const uint8_t* alive = alive_.data() + offset_[static_cast<size_t>(atom)];
-    const uint32_t count = offset_[static_cast<size_t>(atom) + 1] - offset_[static_cast<size_t>(atom)];
-    for (uint32_t c = 0; c < count; ++c)
-      if (alive[c]) visit(static_cast<int>(candidates[c]));
+    const uint16_t* candidates = candidates_[static_cast<size_t>(atom)];
+    const uint64_t* alive = alive_.data() + static_cast<size_t>(atom) * mask_words_;
+    for (size_t w = 0; w < mask_words_; ++w)
+      for (uint64_t bits = alive[w]; bits != 0; bits &= bits - 1)
+        visit(static_cast<int>(candidates[w * 64 + static_cast<size_t>(__builtin_ctzll(bits))]));
   }
 
  private:
-  const uint16_t* candidates_of(int atom) const { return candidates_[static_cast<size_t>(atom)]; }
-  bool supported(int atom, int rule) const;
-  void summarise(int atom);
-  bool has_state(const uint64_t* set, int state) const {
-    return (set[static_cast<uint32_t>(state) / 64] >> (static_cast<uint32_t>(state) % 64)) & 1u;
+  // Words is the number of words of a state set when known at compile time
+  // (one word: states below 64), 0 when read from state_words_.
+  template <size_t Words>
+  size_t words() const {
+    return Words != 0 ? Words : state_words_;
   }
+  template <size_t Words>
+  void summarise(size_t atom);
+  template <size_t Words>
+  void gather(size_t atom);
+  template <size_t Words>
+  bool check(size_t atom);
+  template <size_t Words>
+  void settle();
 
   const RuleIndex* index_ = nullptr;
   const Molecule* molecule_ = nullptr;
-  std::vector<const uint16_t*> candidates_;  // by atom: the rules of its label
-  std::vector<uint32_t> offset_;             // by atom: start of its flags in alive_
-  std::vector<uint8_t> alive_;
+  size_t state_words_ = 1;
+  size_t set_words_ = 2;   // words of an atom's sets: state_words_ * (bond labels + 1)
+  size_t mask_words_ = 1;  // words of an atom's surviving-rule mask
+  std::vector<const uint16_t*> candidates_;  // by atom: the rules of its label, ascending
+  std::vector<uint64_t> alive_;              // by atom: bit c for candidate c surviving
   std::vector<uint32_t> out_start_;          // by atom: its directed edges in out_
   std::vector<uint32_t> out_;
-  size_t state_words_ = 1;
-  size_t label_slots_ = 1;
-  std::vector<uint64_t> down_;  // by atom: states a child met over a bond here may take
-  std::vector<uint64_t> up_;    // by atom and bond label: states of the children its rules hold
+  // By atom: the down set (states a child met over a bond here may take),
+  // then by bond label the up set (states of the children its rules hold).
+  std::vector<uint64_t> sets_;
+  // By atom: by bond label the down sets of the neighbours over such bonds,
+  // then the up sets of the neighbours for the bonds to it.
+  std::vector<uint64_t> near_;
   std::vector<uint32_t> queue_;
   std::vector<uint8_t> queued_;
 };
