@@ -94,29 +94,39 @@ std::unique_ptr<LineReader> LineReader::from_text(std::string text) {
   return std::make_unique<TextReader>(std::move(text));
 }
 
-bool LineReader::read_line(std::string& out) {
-  bool any = false;
+void LineReader::read_more() {
+  if (record_start_ > 0) {
+    std::memmove(buffer_.data(), buffer_.data() + record_start_, end_ - record_start_);
+    begin_ -= record_start_;
+    end_ -= record_start_;
+    record_start_ = 0;
+  }
+  if (end_ == buffer_.size()) buffer_.resize(buffer_.size() * 2);
+  const size_t got = refill(buffer_.data() + end_, buffer_.size() - end_);
+  if (got == 0) eof_ = true;
+  end_ += got;
+}
+
+bool LineReader::line(std::string_view& out) {
+  // Only the part not yet searched is searched again after more is read.
+  size_t searched = begin_;
   for (;;) {
-    if (begin_ == end_) {
-      if (eof_) return any;
-      begin_ = 0;
-      end_ = refill(buffer_.data(), buffer_.size());
-      if (end_ == 0) {
-        eof_ = true;
-        return any;
-      }
-    }
-    const char* start = buffer_.data() + begin_;
-    const void* lf = std::memchr(start, '\n', end_ - begin_);
+    const void* lf = std::memchr(buffer_.data() + searched, '\n', end_ - searched);
     if (lf != nullptr) {
-      size_t n = static_cast<const char*>(lf) - start + 1;
-      out.append(start, n);
-      begin_ += n;
+      const size_t stop = static_cast<size_t>(static_cast<const char*>(lf) - buffer_.data()) + 1;
+      out = std::string_view(buffer_.data() + begin_, stop - begin_);
+      begin_ = stop;
       return true;
     }
-    out.append(start, end_ - begin_);
-    begin_ = end_;
-    any = true;
+    if (eof_) {
+      if (begin_ == end_) return false;
+      out = std::string_view(buffer_.data() + begin_, end_ - begin_);
+      begin_ = end_;
+      return true;
+    }
+    searched = end_ - begin_;
+    read_more();
+    searched += begin_;
   }
 }
 

@@ -1,13 +1,16 @@
-// Line-by-line reading of the SDF input, plain or gzip-compressed.
+// Record-by-record reading of the SDF input, plain or gzip-compressed.
 //
 // Lines of any length are returned whole, with their line feed (the last line
-// of a file may lack it).  A file whose first two bytes are the gzip magic is
-// decompressed on the fly.
+// of a file may lack it), as views into the reader's buffer, which keeps the
+// whole of the current record in one piece so that its text can be written
+// out without being copied line by line.  A file whose first two bytes are
+// the gzip magic is decompressed on the fly.
 #pragma once
 
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <string_view>
 
 namespace tarnaxel {
 
@@ -19,22 +22,34 @@ class LineReader {
   static std::unique_ptr<LineReader> from_text(std::string text);
 
   virtual ~LineReader() = default;
-  // Appends the next line to out and returns true, or returns false at the end.
-  bool read_line(std::string& out);
-  // Replaces line with the next line.
-  bool next(std::string& line) {
-    line.clear();
-    return read_line(line);
+
+  // Starts the next record: forgets the previous one and reads its first
+  // line.  Returns false at the end of the input.
+  bool begin_record() {
+    record_start_ = begin_;
+    std::string_view first;
+    return line(first);
   }
+  // The next line of the current record, valid until the next call; returns
+  // false at the end of the input.
+  bool line(std::string_view& out);
+  // The text of the current record from its first line to the last line read.
+  std::string_view record() const { return {buffer_.data() + record_start_, begin_ - record_start_}; }
 
  protected:
-  // Fills buffer_ from the start; returns the number of bytes, 0 at the end.
+  // Reads into data, at most size bytes; returns the number of bytes, 0 at
+  // the end.
   virtual size_t refill(char* data, size_t size) = 0;
 
  private:
+  // Reads more of the input after end_, first moving the current record to
+  // the front of the buffer and growing it when the record fills it.
+  void read_more();
+
   std::string buffer_ = std::string(1 << 16, '\0');
-  size_t begin_ = 0;
-  size_t end_ = 0;
+  size_t record_start_ = 0;  // the current record's first byte
+  size_t begin_ = 0;         // the next line's first byte
+  size_t end_ = 0;           // the end of the bytes read
   bool eof_ = false;
 };
 

@@ -56,7 +56,7 @@ OutputFiles::~OutputFiles() {
     if (file->stream != nullptr) std::fclose(file->stream);
 }
 
-void OutputFiles::write(File& file, const std::string& text) {
+void OutputFiles::write(File& file, std::string_view text) {
   // Each record goes to the file at once and whole, in as few system calls as
   // the file takes; nothing is held in a stream buffer.
   const int fd = fileno(file.stream);
@@ -71,15 +71,16 @@ void OutputFiles::write(File& file, const std::string& text) {
   }
 }
 
-void OutputFiles::route(int result, std::string& record_text, int atom_count, int bond_count,
+void OutputFiles::route(int result, std::string_view record_text, int atom_count, int bond_count,
                         const std::vector<int>& match_edges, int match_count) {
   if (result == 0) {
     ++rejected;
     write(reject_, record_text);
   } else if (result == 1) {
     ++accepted;
-    mark_unmatched_bonds(record_text, atom_count, bond_count, match_edges, match_count);
-    write(accept_, record_text);
+    marked_.assign(record_text);
+    mark_unmatched_bonds(marked_, atom_count, bond_count, match_edges, match_count);
+    write(accept_, marked_);
   } else {
     ++too_wide;
     write(too_wide_, record_text);

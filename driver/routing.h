@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tarnaxel {
@@ -25,8 +26,8 @@ class OutputFiles {
   OutputFiles& operator=(const OutputFiles&) = delete;
 
   // Writes the record for a result code (0 reject, 1 accept, else too wide),
-  // counts it and flushes the file.  record_text is marked in place.
-  void route(int result, std::string& record_text, int atom_count, int bond_count,
+  // counts it and flushes the file.
+  void route(int result, std::string_view record_text, int atom_count, int bond_count,
              const std::vector<int>& match_edges, int match_count);
 
   // Closes the files; a failure to write the last bytes is reported.
@@ -41,7 +42,8 @@ class OutputFiles {
     const char* name;
     std::FILE* stream;
   };
-  void write(File& file, const std::string& text);
+  void write(File& file, std::string_view text);
+  std::string marked_;  // an accepted record's text with its bonds re-typed
   File reject_{"reject.sdf", nullptr};
   File accept_{"accept.sdf", nullptr};
   File too_wide_{"tw_big.sdf", nullptr};

@@ -158,15 +158,14 @@ int run_tool(int argc, const char* const* argv) {
   OutputFiles outputs;
 
   Molecule molecule;
-  std::string record_text;
   std::vector<int> match_edges;
   int record_number = 0;
   StatsWriter stats;
   auto report = [&stats](int atoms, int bonds) { stats.count(atoms).text("\t").count(bonds).text("\t").put(); };
-  while (input->next(record_text)) {
+  while (input->begin_record()) {
     ++record_number;
     stats.number(record_number).text("\t").put();
-    read_record(*input, record_number, record_text, molecule, report);
+    read_record(*input, record_number, molecule, report);
 
     const long record_start = clock_ticks();
     int bonds = static_cast<int>(molecule.edge_count / 2);
@@ -184,7 +183,7 @@ int run_tool(int argc, const char* const* argv) {
     stats.number(result).text("\t").number(width).text("\t").score(score).text("\t").put();
     stats.seconds(clock_ticks() - record_start).text("\n").put();
 
-    outputs.route(result, record_text, static_cast<int>(molecule.atom_count), bonds, match_edges, match_count);
+    outputs.route(result, input->record(), static_cast<int>(molecule.atom_count), bonds, match_edges, match_count);
   }
   input.reset();
   std::printf("\nTotal Duration:%.3f\n", (clock_ticks() - start) / kTicksPerSecond);

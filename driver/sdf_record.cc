@@ -15,12 +15,11 @@ namespace {
 
 bool field_blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }
 
-// Appends a line that the record cannot do without to the record text and
-// returns where it starts there.
-size_t read_required(LineReader& input, std::string& record_text, int record_number, const char* where) {
-  const size_t start = record_text.size();
-  if (!input.read_line(record_text)) fail_record(record_number, std::string("ends inside the ") + where + ".");
-  return start;
+// A line that the record cannot do without.
+std::string_view read_required(LineReader& input, int record_number, const char* where) {
+  std::string_view line;
+  if (!input.line(line)) fail_record(record_number, std::string("ends inside the ") + where + ".");
+  return line;
 }
 
 // The atom symbol: the first blank-delimited token at or after column 32.
@@ -46,13 +45,10 @@ int field_value(std::string_view line, size_t column, size_t width) {
   return negative ? -value : value;
 }
 
-void read_record(LineReader& input, int record_number, std::string& record_text, Molecule& molecule,
-                 const CountsReport& report) {
-  read_required(input, record_text, record_number, "header");
-  read_required(input, record_text, record_number, "header");
-  // Lines are read straight into the record text and looked at there.
-  auto line_at = [&record_text](size_t start) { return std::string_view(record_text).substr(start); };
-  std::string_view line = line_at(read_required(input, record_text, record_number, "header"));
+void read_record(LineReader& input, int record_number, Molecule& molecule, const CountsReport& report) {
+  read_required(input, record_number, "header");
+  read_required(input, record_number, "header");
+  std::string_view line = read_required(input, record_number, "header");
   int atom_count = field_value(line, 0, 3);
   int bond_count = field_value(line, 3, 3);
   if (atom_count < 0 || bond_count < 0)
@@ -65,11 +61,11 @@ void read_record(LineReader& input, int record_number, std::string& record_text,
   report(atom_count, bond_count);
 
   for (int i = 1; i <= atom_count; ++i) {
-    line = line_at(read_required(input, record_text, record_number, "atom block"));
+    line = read_required(input, record_number, "atom block");
     molecule.atoms[i] = Atom{find_atom_label(atom_symbol(line)), 0.0};
   }
   for (int k = 1; k <= bond_count; ++k) {
-    line = line_at(read_required(input, record_text, record_number, "bond block"));
+    line = read_required(input, record_number, "bond block");
     int first = field_value(line, 0, 3);
     int second = field_value(line, 3, 3);
     if (first < 1 || first > atom_count || second < 1 || second > atom_count)
@@ -85,8 +81,8 @@ void read_record(LineReader& input, int record_number, std::string& record_text,
     molecule.edges[2 * k] = Edge{second, first, code, 1.0};
   }
   // The tail: property lines and data items up to and including "$$$$".
-  for (size_t start = record_text.size(); input.read_line(record_text); start = record_text.size())
-    if (line_at(start).substr(0, 4) == "$$$$") break;
+  while (input.line(line))
+    if (line.substr(0, 4) == "$$$$") break;
 }
 
 }  // namespace tarnaxel

@@ -15,12 +15,12 @@ namespace tarnaxel {
 // Called once the counts line is parsed, with the atom and bond counts.
 using CountsReport = std::function<void(int atom_count, int bond_count)>;
 
-// Reads the rest of the record whose first line is already in record_text.
-// Atom and bond labels are coded through the loaded label tables.  A record
-// whose connection table cannot be read ends the run with a message naming
+// Reads the rest of the record whose first line input.begin_record() has
+// just read; input.record() is its whole text afterwards.  Atom and bond
+// labels are coded through the loaded label tables.  A record whose
+// connection table cannot be read ends the run with a message naming
 // record_number.
-void read_record(LineReader& input, int record_number, std::string& record_text, Molecule& molecule,
-                 const CountsReport& report);
+void read_record(LineReader& input, int record_number, Molecule& molecule, const CountsReport& report);
 
 // Value of a fixed-width field converted like atoi: leading blanks, an
 // optional sign, digits up to the first non-digit; 0 without digits.

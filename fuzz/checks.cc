@@ -84,8 +84,9 @@ std::string match_all(const std::string& text, const MatchOptions& options) {
   std::vector<int> edges;
   int number = 0;
   try {
-    while (input->next(record)) {
-      read_record(*input, ++number, record, molecule, [](int, int) {});
+    while (input->begin_record()) {
+      read_record(*input, ++number, molecule, [](int, int) {});
+      record.assign(input->record());
       int bonds = static_cast<int>(molecule.edge_count / 2);
       edges.assign(static_cast<size_t>(bonds) + 1, 0);
       int count = 0;

@@ -49,10 +49,9 @@ inline std::string sdf_record(const std::string& title, const std::vector<std::s
 // The molecule graph of one record, coded through the loaded label tables.
 inline Molecule molecule_of(const std::string& record) {
   std::unique_ptr<LineReader> input = LineReader::from_text(record);
-  std::string text;
-  input->next(text);
+  input->begin_record();
   Molecule m;
-  read_record(*input, 1, text, m, [](int, int) {});
+  read_record(*input, 1, m, [](int, int) {});
   return m;
 }
 

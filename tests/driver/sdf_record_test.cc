@@ -16,11 +16,10 @@ class RecordTest : public ::testing::Test {
   std::vector<std::string> read_all(const std::string& text) {
     std::unique_ptr<LineReader> input = LineReader::from_text(text);
     std::vector<std::string> texts;
-    std::string record;
     int number = 0;
-    while (input->next(record)) {
-      read_record(*input, ++number, record, molecule, [this](int a, int b) { counts.push_back({a, b}); });
-      texts.push_back(record);
+    while (input->begin_record()) {
+      read_record(*input, ++number, molecule, [this](int a, int b) { counts.push_back({a, b}); });
+      texts.emplace_back(input->record());
     }
     return texts;
   }

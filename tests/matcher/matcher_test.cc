@@ -134,10 +134,10 @@ TEST(Matcher, RemovingRulesChangesNoResult) {
   std::unique_ptr<LineReader> corpus = LineReader::open(std::string(TARNAXEL_SOURCE_DIR) + "/bench/corpus.sdf.gz");
   ASSERT_NE(corpus, nullptr);
   std::vector<std::string> records;
-  for (std::string text; records.size() < 120 && corpus->next(text);) {
+  while (records.size() < 120 && corpus->begin_record()) {
     Molecule m;
-    read_record(*corpus, 1, text, m, [](int, int) {});
-    records.push_back(text);
+    read_record(*corpus, 1, m, [](int, int) {});
+    records.emplace_back(corpus->record());
   }
   for (const char* pattern : {"CC(=O)O", "C1=CC=CC=C1C", "C(=O){N|O}C", "C{C}*O", "{C|N}{C|O}+", "C1CCNCC1",
                               "O=C{C|N|O}*", "C%10CC%10"}) {
