@@ -19,12 +19,14 @@ class EliminationGraph {
     words_ = (n_ + 1) / 64 + 1;
     rows_.assign((n_ + 1) * words_, 0);
     degree_.assign(n_ + 1, 0);
+    last_.assign(words_, 0);
     for (uint32_t e = 1; e <= molecule.edge_count; e += 2) {
       set(molecule.edges[e].from, molecule.edges[e].to);
       set(molecule.edges[e].to, molecule.edges[e].from);
     }
     for (size_t a = 1; a <= n_; ++a) degree_[a] = count(row(a));
   }
+  size_t atoms() const { return n_; }
   int degree(size_t a) const { return degree_[a]; }
   const uint64_t* row(size_t a) const { return rows_.data() + a * words_; }
   size_t words() const { return words_; }
@@ -46,7 +48,7 @@ class EliminationGraph {
         r = (r | joined) & ~((uint64_t{1} << u) | (uint64_t{1} << a));
         degree_[u] = ones(r);
       }
-      last_.assign(1, joined);
+      last_[0] = joined;
       around[0] = 0;
       degree_[a] = 0;
       return;
@@ -58,7 +60,7 @@ class EliminationGraph {
       r[a / 64] &= ~(uint64_t{1} << (a % 64));
       degree_[u] = count(r);
     });
-    last_.assign(around, around + words_);
+    std::copy_n(around, words_, last_.data());
     std::fill(around, around + words_, 0);
     degree_[a] = 0;
   }

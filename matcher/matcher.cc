@@ -107,14 +107,14 @@ int run_matcher(const MatchOptions& options, const Molecule& molecule, std::vect
                 int& match_count, double& score, int& width) {
   match_count = 0;
   score = 0.0;
+  static thread_local EliminationGraph neighbours;
+  neighbours.build(molecule);
   static thread_local std::vector<int> order;
-  width = choose_order(molecule, order);
+  width = choose_order(neighbours, order);
   if (width > kMaxWidth) return 2;
 
   MatchContext context(options, molecule);
   const size_t n = molecule.atom_count;
-  static thread_local EliminationGraph neighbours;
-  neighbours.build(molecule);
   for (size_t a = 1; a <= n; ++a) context.degree[a] = neighbours.degree(a);
   // Rules that cannot stand anywhere in a finished match never enter a table;
   // when no match can finish, the molecule is rejected here.

@@ -10,9 +10,16 @@
 namespace tarnaxel {
 
 int compute_order(const Molecule& molecule, const std::vector<int32_t>& priority, std::vector<int>& order) {
-  const size_t n = molecule.atom_count;
+  static thread_local EliminationGraph built;
+  built.build(molecule);
+  return compute_order(built, priority, order);
+}
+
+int compute_order(const EliminationGraph& molecule_graph, const std::vector<int32_t>& priority,
+                  std::vector<int>& order) {
+  const size_t n = molecule_graph.atoms();
   static thread_local EliminationGraph graph;
-  graph.build(molecule);
+  graph = molecule_graph;
   // Atoms in scan order: priority ascending (signed), then atom number.
   static thread_local std::vector<int> scan;
   static thread_local std::vector<uint32_t> position;
@@ -79,16 +86,22 @@ int compute_order(const Molecule& molecule, const std::vector<int32_t>& priority
 }
 
 int choose_order(const Molecule& molecule, std::vector<int>& order) {
-  const size_t n = molecule.atom_count;
+  static thread_local EliminationGraph built;
+  built.build(molecule);
+  return choose_order(built, order);
+}
+
+int choose_order(const EliminationGraph& molecule_graph, std::vector<int>& order) {
+  const size_t n = molecule_graph.atoms();
   static thread_local std::vector<int32_t> priority;
   priority.assign(n + 1, 0);
-  int best = compute_order(molecule, priority, order);
+  int best = compute_order(molecule_graph, priority, order);
   if (best > 3) {
     std::mt19937 generator(1234567u);
     std::vector<int> trial;
     for (int restart = 0; restart < 20; ++restart) {
       for (size_t i = 1; i <= n; ++i) priority[i] = static_cast<int32_t>(generator());
-      int width = compute_order(molecule, priority, trial);
+      int width = compute_order(molecule_graph, priority, trial);
       if (width < best) {
         best = width;
         order = trial;
