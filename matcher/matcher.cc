@@ -44,6 +44,10 @@ class BagSet {
 
   void clear() { bags_.clear(); }
   void insert(const Key& key, Bag* bag) {
+    if (bags_.empty() || bags_.back().first < key) {  // leaves arrive in order
+      bags_.push_back({key, bag});
+      return;
+    }
     auto at = std::lower_bound(bags_.begin(), bags_.end(), key, before);
     if (at == bags_.end() || !(at->first == key)) bags_.insert(at, {key, bag});
   }

@@ -136,15 +136,26 @@ RuleIndex& rule_index() {
 }  // namespace
 
 // The sets of an atom, from its surviving rules.
+// The sets of an atom, from its surviving rules; true when they changed.
 template <size_t Words>
-void Viability::summarise(size_t atom) {
+bool Viability::summarise(size_t atom) {
   const size_t set_words = words<Words>() * (set_words_ / state_words_);
   uint64_t* set = sets_.data() + atom * set_words;
-  for (size_t w = 0; w < set_words; ++w) set[w] = 0;
+  uint64_t fresh[kMaxSetWords];
+  const bool small = set_words <= kMaxSetWords;
+  uint64_t* out = small ? fresh : set;
+  for (size_t w = 0; w < set_words; ++w) out[w] = 0;
   for_each(static_cast<int>(atom), [&](int r) {
     const uint64_t* rule_sets = index_->sets.data() + static_cast<size_t>(r) * set_words;
-    for (size_t w = 0; w < set_words; ++w) set[w] |= rule_sets[w];
+    for (size_t w = 0; w < set_words; ++w) out[w] |= rule_sets[w];
   });
+  if (!small) return true;
+  bool changed = false;
+  for (size_t w = 0; w < set_words; ++w) {
+    changed |= set[w] != fresh[w];
+    set[w] = fresh[w];
+  }
+  return changed;
 }
 
 // The neighbourhood of an atom, from its neighbours' sets.
@@ -208,9 +219,10 @@ void Viability::settle() {
   for (size_t head = 0; head < queue_.size(); ++head) {
     const size_t atom = queue_[head];
     queued_[atom] = 0;
+    const uint64_t* alive = alive_.data() + atom * mask_words_;
+    if (std::all_of(alive, alive + mask_words_, [](uint64_t w) { return w == 0; })) continue;
     gather<Words>(atom);
-    if (!check<Words>(atom)) continue;
-    summarise<Words>(atom);
+    if (!check<Words>(atom) || !summarise<Words>(atom)) continue;
     for (uint32_t i = out_start_[atom]; i < out_start_[atom + 1]; ++i) {
       const size_t b = static_cast<size_t>(edges[out_[i]].to);
       if (!queued_[b]) {

@@ -48,8 +48,9 @@ class Viability {
   size_t words() const {
     return Words != 0 ? Words : state_words_;
   }
+  static constexpr size_t kMaxSetWords = 16;  // sets compared on a change up to this size
   template <size_t Words>
-  void summarise(size_t atom);
+  bool summarise(size_t atom);
   template <size_t Words>
   void gather(size_t atom);
   template <size_t Words>
