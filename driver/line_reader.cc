@@ -51,11 +51,11 @@ class GzipReader : public LineReader {
 
 class TextReader : public LineReader {
  public:
-  explicit TextReader(std::string text) : text_(std::move(text)) {}
+  TextReader(std::string text, size_t chunk) : text_(std::move(text)), chunk_(chunk) {}
 
  protected:
   size_t refill(char* data, size_t size) override {
-    size_t n = std::min(size, text_.size() - at_);
+    size_t n = std::min(chunk_ != 0 ? std::min(size, chunk_) : size, text_.size() - at_);
     std::memcpy(data, text_.data() + at_, n);
     at_ += n;
     return n;
@@ -63,6 +63,7 @@ class TextReader : public LineReader {
 
  private:
   std::string text_;
+  size_t chunk_;
   size_t at_ = 0;
 };
 
@@ -90,8 +91,8 @@ std::unique_ptr<LineReader> LineReader::open(const std::string& path) {
   return plain;
 }
 
-std::unique_ptr<LineReader> LineReader::from_text(std::string text) {
-  return std::make_unique<TextReader>(std::move(text));
+std::unique_ptr<LineReader> LineReader::from_text(std::string text, size_t chunk) {
+  return std::make_unique<TextReader>(std::move(text), chunk);
 }
 
 void LineReader::read_more() {

@@ -18,8 +18,9 @@ class LineReader {
  public:
   // Opens the file; returns null when it cannot be opened.
   static std::unique_ptr<LineReader> open(const std::string& path);
-  // Reads the text of a buffer (for tests and fuzzing).
-  static std::unique_ptr<LineReader> from_text(std::string text);
+  // Reads the text of a buffer (for tests and fuzzing), at most chunk bytes
+  // at a time when chunk is not 0, as a pipe may deliver it.
+  static std::unique_ptr<LineReader> from_text(std::string text, size_t chunk = 0);
 
   virtual ~LineReader() = default;
 

@@ -1,5 +1,7 @@
 #include "driver/sdf_record.h"
 
+#include <algorithm>
+
 #include "rulefile/loader.h"
 #include "tests/support.h"
 
@@ -12,9 +14,10 @@ class RecordTest : public ::testing::Test {
  protected:
   void SetUp() override { load_rules_from_text("q1\nC,Cl,Br,O\n1,2\n"); }
 
-  // Reads every record of text; returns the record texts.
-  std::vector<std::string> read_all(const std::string& text) {
-    std::unique_ptr<LineReader> input = LineReader::from_text(text);
+  // Reads every record of text, delivered chunk bytes at a time (0: all at
+  // once); returns the record texts.
+  std::vector<std::string> read_all(const std::string& text, size_t chunk = 0) {
+    std::unique_ptr<LineReader> input = LineReader::from_text(text, chunk);
     std::vector<std::string> texts;
     int number = 0;
     while (input->begin_record()) {
@@ -47,18 +50,29 @@ TEST_F(RecordTest, AtomsBondsAndLabels) {
   EXPECT_EQ(molecule.edges[6].label, 0);  // type 3 is not listed
 }
 
+// Records come back whole however the input arrives: a record larger than
+// the reader's buffer, records split across its refills, a line delivered a
+// byte at a time, and a last record without "$$$$" or a final line feed.
 TEST_F(RecordTest, EmptyRecordTailAndMissingTerminator) {
   std::string empty = sdf_record("none", {}, {});
   std::string data = sdf_record("data", {"O"}, {}, "M  END\n>  <NAME>\n" + std::string(100000, 'x') + "\n\n");
+  std::string small = sdf_record("small", {"C", "O"}, {{1, 2, 1}});
   std::string last = "last\n\n\n  1  0  0  0  0  0  0  0  0  0999 V2000\n"
                      "    0.0000    0.0000    0.0000 C   0  0\nM  END";
-  std::vector<std::string> texts = read_all(empty + data + last);
-  ASSERT_EQ(texts.size(), 3u);
-  EXPECT_EQ(texts[0], empty);
-  EXPECT_EQ(texts[1], data);
-  EXPECT_EQ(texts[2], last);
-  EXPECT_EQ(counts[0], std::make_pair(0, 0));
-  EXPECT_EQ(molecule.atoms[1].label, 1);
+  std::string many;
+  for (int i = 0; i < 1000; ++i) many += small;
+  for (size_t chunk : {size_t{0}, size_t{1}, size_t{7}, size_t{70000}}) {
+    counts.clear();
+    std::vector<std::string> texts = read_all(empty + data + many + last, chunk);
+    ASSERT_EQ(texts.size(), 1003u) << chunk;
+    EXPECT_EQ(texts[0], empty);
+    EXPECT_EQ(texts[1], data);
+    EXPECT_EQ(std::count(texts.begin() + 2, texts.end() - 1, small), 1000) << chunk;
+    EXPECT_EQ(texts[1002], last);
+    EXPECT_EQ(counts[0], std::make_pair(0, 0));
+    EXPECT_EQ(counts[2], std::make_pair(2, 1));
+    EXPECT_EQ(molecule.atoms[1].label, 1);
+  }
 }
 
 TEST_F(RecordTest, CarriageReturnsBelongToNoField) {
