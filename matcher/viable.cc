@@ -43,6 +43,11 @@ struct RuleIndex {
   // their sets.
   std::vector<uint64_t> first_mask;
   std::vector<uint64_t> first_sets;
+  // By label slot, the sets and needs of its rules in list order, and where
+  // each slot's start in them (set_words words per rule).
+  std::vector<uint64_t> listed_sets;
+  std::vector<uint64_t> listed_need;
+  std::vector<size_t> listed_start;
 
   size_t slot_of(int32_t label) const {
     return label >= 0 && static_cast<size_t>(label) + 1 < by_symbol.size() ? static_cast<size_t>(label)
@@ -106,6 +111,18 @@ struct RuleIndex {
     }
 
     first_mask.assign(by_symbol.size() * kDegrees * mask_words, 0);
+    listed_sets.clear();
+    listed_need.clear();
+    listed_start.assign(by_symbol.size(), 0);
+    for (size_t label = 0; label < by_symbol.size(); ++label) {
+      listed_start[label] = listed_sets.size();
+      for (uint16_t r : by_symbol[label]) {
+        listed_sets.insert(listed_sets.end(), sets.begin() + static_cast<long>(r * set_words),
+                           sets.begin() + static_cast<long>((r + 1) * set_words));
+        listed_need.insert(listed_need.end(), need.begin() + static_cast<long>(r * set_words),
+                           need.begin() + static_cast<long>((r + 1) * set_words));
+      }
+    }
     first_sets.assign(by_symbol.size() * kDegrees * set_words, 0);
     for (size_t label = 0; label < by_symbol.size(); ++label) {
       const std::vector<uint16_t>& list = by_symbol[label];
@@ -137,18 +154,22 @@ RuleIndex& rule_index() {
 
 // The sets of an atom, from its surviving rules.
 // The sets of an atom, from its surviving rules; true when they changed.
-template <size_t Words>
+template <size_t Sets>
 bool Viability::summarise(size_t atom) {
-  const size_t set_words = words<Words>() * (set_words_ / state_words_);
+  const size_t set_words = this->set_words<Sets>();
   uint64_t* set = sets_.data() + atom * set_words;
   uint64_t fresh[kMaxSetWords];
   const bool small = set_words <= kMaxSetWords;
   uint64_t* out = small ? fresh : set;
   for (size_t w = 0; w < set_words; ++w) out[w] = 0;
-  for_each(static_cast<int>(atom), [&](int r) {
-    const uint64_t* rule_sets = index_->sets.data() + static_cast<size_t>(r) * set_words;
-    for (size_t w = 0; w < set_words; ++w) out[w] |= rule_sets[w];
-  });
+  const uint64_t* listed = index_->listed_sets.data() + listed_[atom];
+  const uint64_t* alive = alive_.data() + atom * mask_words_;
+  for (size_t w = 0; w < mask_words_; ++w) {
+    for (uint64_t bits = alive[w]; bits != 0; bits &= bits - 1) {
+      const uint64_t* rule_sets = listed + (w * 64 + static_cast<size_t>(__builtin_ctzll(bits))) * set_words;
+      for (size_t x = 0; x < set_words; ++x) out[x] |= rule_sets[x];
+    }
+  }
   if (!small) return true;
   bool changed = false;
   for (size_t w = 0; w < set_words; ++w) {
@@ -159,10 +180,10 @@ bool Viability::summarise(size_t atom) {
 }
 
 // The neighbourhood of an atom, from its neighbours' sets.
-template <size_t Words>
+template <size_t Sets>
 void Viability::gather(size_t atom) {
-  const size_t sw = words<Words>();
-  const size_t set_words = sw * (set_words_ / state_words_);
+  const size_t sw = state_words<Sets>();
+  const size_t set_words = this->set_words<Sets>();
   uint64_t* near = near_.data() + atom * set_words;
   uint64_t* above = near + set_words - sw;
   for (size_t w = 0; w < set_words; ++w) near[w] = 0;
@@ -185,31 +206,31 @@ void Viability::gather(size_t atom) {
 // rule of its state (over any bond, by a neighbour rule holding it as a
 // wildcard child), and unless the rule's state is the first, held as a child
 // by a neighbour rule over the bond between them.  True when a rule went.
-template <size_t Words>
+template <size_t Sets>
 bool Viability::check(size_t atom) {
-  const size_t set_words = words<Words>() * (set_words_ / state_words_);
+  const size_t set_words = this->set_words<Sets>();
   const uint64_t* near = near_.data() + atom * set_words;
-  const uint16_t* candidates = candidates_[atom];
+  const uint64_t* listed = index_->listed_need.data() + listed_[atom];
   uint64_t* alive = alive_.data() + atom * mask_words_;
   bool changed = false;
   for (size_t w = 0; w < mask_words_; ++w) {
-    for (uint64_t bits = alive[w]; bits != 0; bits &= bits - 1) {
+    uint64_t kept = alive[w];
+    for (uint64_t bits = kept; bits != 0; bits &= bits - 1) {
       const size_t c = static_cast<size_t>(__builtin_ctzll(bits));
-      const uint64_t* need = index_->need.data() + size_t{candidates[w * 64 + c]} * set_words;
+      const uint64_t* need = listed + (w * 64 + c) * set_words;
       uint64_t missing = 0;
       for (size_t x = 0; x < set_words; ++x) missing |= need[x] & ~near[x];
-      if (missing != 0) {
-        alive[w] &= ~(uint64_t{1} << c);
-        changed = true;
-      }
+      if (missing != 0) kept &= ~(uint64_t{1} << c);
     }
+    changed |= kept != alive[w];
+    alive[w] = kept;
   }
   return changed;
 }
 
 // Removes failing rules until every surviving one passes: an atom whose rules
 // change has its sets redone and its neighbours checked again.
-template <size_t Words>
+template <size_t Sets>
 void Viability::settle() {
   const size_t n = molecule_->atom_count;
   queue_.clear();
@@ -221,8 +242,8 @@ void Viability::settle() {
     queued_[atom] = 0;
     const uint64_t* alive = alive_.data() + atom * mask_words_;
     if (std::all_of(alive, alive + mask_words_, [](uint64_t w) { return w == 0; })) continue;
-    gather<Words>(atom);
-    if (!check<Words>(atom) || !summarise<Words>(atom)) continue;
+    gather<Sets>(atom);
+    if (!check<Sets>(atom) || !summarise<Sets>(atom)) continue;
     for (uint32_t i = out_start_[atom]; i < out_start_[atom + 1]; ++i) {
       const size_t b = static_cast<size_t>(edges[out_[i]].to);
       if (!queued_[b]) {
@@ -243,6 +264,7 @@ bool Viability::compute(const Molecule& molecule, const std::vector<int>& degree
   const size_t n = molecule.atom_count;
 
   candidates_.resize(n + 1);
+  listed_.resize(n + 1);
   alive_.resize((n + 1) * mask_words_);
   sets_.resize((n + 1) * set_words_);
   near_.resize((n + 1) * set_words_);
@@ -250,6 +272,7 @@ bool Viability::compute(const Molecule& molecule, const std::vector<int>& degree
     const size_t slot = index.slot_of(molecule.atoms[a].label);
     const std::vector<uint16_t>& list = index.by_symbol[slot];
     candidates_[a] = list.data();
+    listed_[a] = index.listed_start[slot];
     uint64_t* alive = alive_.data() + a * mask_words_;
     if (keep_all) {
       for (size_t w = 0; w < mask_words_; ++w)
@@ -275,8 +298,14 @@ bool Viability::compute(const Molecule& molecule, const std::vector<int>& degree
     for (uint32_t u = 1; u <= molecule.edge_count; ++u) out_[fill[static_cast<size_t>(molecule.edges[u].from)]++] = u;
   }
 
-  if (state_words_ == 1) settle<1>();
-  else settle<0>();
+  switch (state_words_ == 1 ? set_words_ : 0) {
+    case 2: settle<2>(); break;
+    case 3: settle<3>(); break;
+    case 4: settle<4>(); break;
+    case 5: settle<5>(); break;
+    case 6: settle<6>(); break;
+    default: settle<0>(); break;
+  }
 
   // A matched atom lies on a bond; under span every bonded atom is matched.
   bool any = false;

@@ -42,20 +42,25 @@ class Viability {
   }
 
  private:
-  // Words is the number of words of a state set when known at compile time
-  // (one word: states below 64), 0 when read from state_words_.
-  template <size_t Words>
-  size_t words() const {
-    return Words != 0 ? Words : state_words_;
+  // Sets is the number of words of an atom's sets when known at compile time
+  // (states below 64 and a few bond labels: one word per set), 0 when read
+  // from set_words_ and state_words_.
+  template <size_t Sets>
+  size_t set_words() const {
+    return Sets != 0 ? Sets : set_words_;
+  }
+  template <size_t Sets>
+  size_t state_words() const {
+    return Sets != 0 ? 1 : state_words_;
   }
   static constexpr size_t kMaxSetWords = 16;  // sets compared on a change up to this size
-  template <size_t Words>
+  template <size_t Sets>
   bool summarise(size_t atom);
-  template <size_t Words>
+  template <size_t Sets>
   void gather(size_t atom);
-  template <size_t Words>
+  template <size_t Sets>
   bool check(size_t atom);
-  template <size_t Words>
+  template <size_t Sets>
   void settle();
 
   const RuleIndex* index_ = nullptr;
@@ -64,6 +69,7 @@ class Viability {
   size_t set_words_ = 2;   // words of an atom's sets: state_words_ * (bond labels + 1)
   size_t mask_words_ = 1;  // words of an atom's surviving-rule mask
   std::vector<const uint16_t*> candidates_;  // by atom: the rules of its label, ascending
+  std::vector<size_t> listed_;               // by atom: its label's start in the listed sets and needs
   std::vector<uint64_t> alive_;              // by atom: bit c for candidate c surviving
   std::vector<uint32_t> out_start_;          // by atom: its directed edges in out_
   std::vector<uint32_t> out_;
