@@ -22,20 +22,27 @@ int compute_order(const EliminationGraph& molecule_graph, const std::vector<int3
   graph = molecule_graph;
   // Atoms in scan order: priority ascending (signed), then atom number.
   static thread_local std::vector<int> scan;
-  static thread_local std::vector<uint32_t> position;
   scan.resize(n);
   for (size_t a = 1; a <= n; ++a) scan[a - 1] = static_cast<int>(a);
   if (std::any_of(priority.begin() + 1, priority.begin() + static_cast<long>(n) + 1, [](int32_t p) { return p != 0; }))
     std::sort(scan.begin(), scan.end(), [&](int a, int b) {
       return std::make_pair(priority[static_cast<size_t>(a)], a) < std::make_pair(priority[static_cast<size_t>(b)], b);
     });
-  position.resize(n + 1);
-  for (size_t c = 0; c < n; ++c) position[static_cast<size_t>(scan[c])] = static_cast<uint32_t>(c);
-  static thread_local std::vector<int32_t> touch_score;
-  static thread_local std::vector<char> touched;
-  touch_score.assign(n + 1, 0);
-  touched.assign(n + 1, 0);
-  order.assign(n, 0);
+  // By atom: its scan position, touch_score, the index of its key, and
+  // whether it was touched since it last lost a neighbour.
+  struct State {
+    uint32_t position;
+    int32_t touch_score;
+    uint32_t slot;
+    uint32_t touched;
+  };
+  static thread_local std::vector<State> state;
+  state.resize(n + 1);
+  for (size_t c = 0; c < n; ++c) {
+    const size_t a = static_cast<size_t>(scan[c]);
+    state[a] = State{static_cast<uint32_t>(c), 0, static_cast<uint32_t>(a - 1), 0};
+  }
+  order.resize(n);
 
   // One key per remaining atom: the degree, then the touch_score reversed,
   // then the scan position (atom counts have three digits, so 16 bits hold
@@ -44,17 +51,13 @@ int compute_order(const EliminationGraph& molecule_graph, const std::vector<int3
   // equals.  Keys are unique, so an eliminated atom's key is replaced by the
   // last one and the scan shrinks.
   static thread_local std::vector<uint64_t> keys;
-  static thread_local std::vector<uint32_t> slot;  // by atom: its key's index
   keys.resize(n);
-  slot.resize(n + 1);
   auto refresh = [&](size_t a) {
-    keys[slot[a]] = (static_cast<uint64_t>(graph.degree(a)) << 48) |
-                    (static_cast<uint64_t>(0x80000000u - static_cast<uint32_t>(touch_score[a])) << 16) | position[a];
+    const State& s = state[a];
+    keys[s.slot] = (static_cast<uint64_t>(graph.degree(a)) << 48) |
+                   (static_cast<uint64_t>(0x80000000u - static_cast<uint32_t>(s.touch_score)) << 16) | s.position;
   };
-  for (size_t a = 1; a <= n; ++a) {
-    slot[a] = static_cast<uint32_t>(a - 1);
-    refresh(a);
-  }
+  for (size_t a = 1; a <= n; ++a) refresh(a);
 
   int width = 0;
   size_t remaining = n;
@@ -66,21 +69,21 @@ int compute_order(const EliminationGraph& molecule_graph, const std::vector<int3
     order[p] = static_cast<int>(chosen);
 
     graph.for_each(chosen, [&](size_t u) {
-      --touch_score[u];
-      if (!touched[u]) {
+      --state[u].touch_score;
+      if (!state[u].touched) {
         graph.for_each(u, [&](size_t w) {
-          ++touch_score[w];
+          ++state[w].touch_score;
           if (w != chosen) refresh(w);
         });
-        touched[u] = 1;
+        state[u].touched = 1;
       }
     });
     graph.eliminate(chosen);
     graph.for_each_of_last([&](size_t u) { refresh(u); });
     const uint64_t last = keys[--remaining];
-    keys[slot[chosen]] = last;
-    slot[static_cast<size_t>(scan[last & 0xFFFFu])] = slot[chosen];
-    touched[chosen] = 0;
+    keys[state[chosen].slot] = last;
+    state[static_cast<size_t>(scan[last & 0xFFFFu])].slot = state[chosen].slot;
+    state[chosen].touched = 0;
   }
   return width;
 }
