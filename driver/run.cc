@@ -180,7 +180,7 @@ int run_tool(int argc, const char* const* argv) {
       report_out_of_memory();
       throw std::bad_alloc();
     }
-    stats.number(result).text("\t").number(width).text("\t").score(score).text("\t").put();
+    stats.number(result).text("\t").number(width).text("\t").score(score).text("\t");
     stats.seconds(clock_ticks() - record_start).text("\n").put();
 
     outputs.route(result, input->record(), static_cast<int>(molecule.atom_count), bonds, match_edges, match_count);
