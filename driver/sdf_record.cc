@@ -49,8 +49,8 @@ void read_record(LineReader& input, int record_number, Molecule& molecule, const
   read_required(input, record_number, "header");
   read_required(input, record_number, "header");
   std::string_view line = read_required(input, record_number, "header");
-  int atom_count = field_value(line, 0, 3);
-  int bond_count = field_value(line, 3, 3);
+  int atom_count = field3_value(line, 0);
+  int bond_count = field3_value(line, 3);
   if (atom_count < 0 || bond_count < 0)
     fail_record(record_number, "has a negative atom or bond count.");
 
@@ -66,8 +66,8 @@ void read_record(LineReader& input, int record_number, Molecule& molecule, const
   }
   for (int k = 1; k <= bond_count; ++k) {
     line = read_required(input, record_number, "bond block");
-    int first = field_value(line, 0, 3);
-    int second = field_value(line, 3, 3);
+    int first = field3_value(line, 0);
+    int second = field3_value(line, 3);
     if (first < 1 || first > atom_count || second < 1 || second > atom_count)
       fail_record(record_number, "has bond " + std::to_string(k) + " naming an atom outside 1.." +
                                      std::to_string(atom_count) + ".");

@@ -26,4 +26,21 @@ void read_record(LineReader& input, int record_number, Molecule& molecule, const
 // optional sign, digits up to the first non-digit; 0 without digits.
 int field_value(std::string_view line, size_t column, size_t width);
 
+// The same for a three-character field, reading the right-aligned number
+// that nearly every counts and bond line holds ("  7", " 12", "123") directly.
+inline int field3_value(std::string_view line, size_t column) {
+  if (column + 3 <= line.size()) {
+    auto digit = [](char c) { return c >= '0' && c <= '9'; };
+    const char a = line[column];
+    const char b = line[column + 1];
+    const char c = line[column + 2];
+    if (digit(c)) {
+      if (a == ' ' && b == ' ') return c - '0';
+      if (a == ' ' && digit(b)) return (b - '0') * 10 + (c - '0');
+      if (digit(a) && digit(b)) return (a - '0') * 100 + (b - '0') * 10 + (c - '0');
+    }
+  }
+  return field_value(line, column, 3);
+}
+
 }  // namespace tarnaxel

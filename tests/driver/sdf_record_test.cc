@@ -105,6 +105,14 @@ TEST(FieldValue, LikeAtoiOnItsColumns) {
   EXPECT_EQ(field_value("  x", 0, 3), 0);
   EXPECT_EQ(field_value(" -4", 0, 3), -4);
   EXPECT_EQ(field_value("7", 0, 3), 7);
+  // The three-character shortcut reads every field as the general rule does.
+  const std::string alphabet = " -+059x\t";
+  for (char a : alphabet)
+    for (char b : alphabet)
+      for (char c : alphabet)
+        for (std::string line : {std::string{a, b, c}, std::string{'1', a, b, c, '2'}, std::string{a, b}})
+          for (size_t column : {size_t{0}, size_t{1}})
+            EXPECT_EQ(field3_value(line, column), field_value(line, column, 3)) << line;
 }
 
 }  // namespace
