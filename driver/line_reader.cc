@@ -108,9 +108,9 @@ void LineReader::read_more() {
   end_ += got;
 }
 
-bool LineReader::line(std::string_view& out) {
+bool LineReader::line_after_refill(std::string_view& out) {
   // Only the part not yet searched is searched again after more is read.
-  size_t searched = begin_;
+  size_t searched = end_;
   for (;;) {
     const void* lf = std::memchr(buffer_.data() + searched, '\n', end_ - searched);
     if (lf != nullptr) {

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -33,7 +34,14 @@ class LineReader {
   }
   // The next line of the current record, valid until the next call; returns
   // false at the end of the input.
-  bool line(std::string_view& out);
+  bool line(std::string_view& out) {
+    const void* lf = std::memchr(buffer_.data() + begin_, '\n', end_ - begin_);
+    if (lf == nullptr) return line_after_refill(out);
+    const size_t stop = static_cast<size_t>(static_cast<const char*>(lf) - buffer_.data()) + 1;
+    out = std::string_view(buffer_.data() + begin_, stop - begin_);
+    begin_ = stop;
+    return true;
+  }
   // The text of the current record from its first line to the last line read.
   std::string_view record() const { return {buffer_.data() + record_start_, begin_ - record_start_}; }
 
@@ -46,6 +54,8 @@ class LineReader {
   // Reads more of the input after end_, first moving the current record to
   // the front of the buffer and growing it when the record fills it.
   void read_more();
+  // line() when the buffer holds no whole line.
+  bool line_after_refill(std::string_view& out);
 
   std::string buffer_ = std::string(1 << 16, '\0');
   size_t record_start_ = 0;  // the current record's first byte

@@ -15,10 +15,14 @@ namespace {
 
 bool field_blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }
 
+[[noreturn]] __attribute__((noinline, cold)) void fail_ends_inside(int record_number, const char* where) {
+  fail_record(record_number, std::string("ends inside the ") + where + ".");
+}
+
 // A line that the record cannot do without.
-std::string_view read_required(LineReader& input, int record_number, const char* where) {
+inline std::string_view read_required(LineReader& input, int record_number, const char* where) {
   std::string_view line;
-  if (!input.line(line)) fail_record(record_number, std::string("ends inside the ") + where + ".");
+  if (!input.line(line)) fail_ends_inside(record_number, where);
   return line;
 }
 
