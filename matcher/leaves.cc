@@ -34,41 +34,44 @@ void add_leaf_configs(MatchContext& context, Bag& leaf, int u) {
 
   const Viability& viable = *context.viable;
   // Only rules that can stand at their atom in a finished match (ascending,
-  // so the configurations come in the same order as over every rule).
-  viable.for_each(v, [&](int i) {
-    const Rule& ri = rules[i];
-    if (deg_v < bonds_needed(ri)) return;
-    viable.for_each(w, [&](int j) {
-      const Rule& rj = rules[j];
-      if (deg_w < bonds_needed(rj)) return;
-      for (int k = 0; k < ri.plain_count; ++k)
-        if (ri.child_state[k] == rj.state && ri.child_label[k] == edge.label)
-          store_pair(context, leaf, item(v, i, 1 << k, v), item(w, j, 0, v), true, x);
+  // so the configurations come in the same order as over every rule); a
+  // bond needs one at each end.
+  if (viable.any(v) && viable.any(w)) {
+    viable.for_each(v, [&](int i) {
+      const Rule& ri = rules[i];
+      if (deg_v < bonds_needed(ri)) return;
+      viable.for_each(w, [&](int j) {
+        const Rule& rj = rules[j];
+        if (deg_w < bonds_needed(rj)) return;
+        for (int k = 0; k < ri.plain_count; ++k)
+          if (ri.child_state[k] == rj.state && ri.child_label[k] == edge.label)
+            store_pair(context, leaf, item(v, i, 1 << k, v), item(w, j, 0, v), true, x);
+      });
     });
-  });
-  viable.for_each(v, [&](int i) {
-    const Rule& ri = rules[i];
-    if (deg_v < bonds_needed(ri)) return;
-    viable.for_each(w, [&](int j) {
-      const Rule& rj = rules[j];
-      if (deg_w < bonds_needed(rj)) return;
-      for (int k = 0; k < ri.plain_count; ++k) {
-        if (ri.child_label[k] != edge.label) continue;
-        for (int l = 0; l < rj.plain_count; ++l)
-          if (ri.child_state[k] == rj.child_state[l] && rj.child_label[l] == kWildcardLabel)
-            store_pair(context, leaf, item(v, i, 1 << k, v), item(w, j, 1 << l, w), true, x);
-      }
+    viable.for_each(v, [&](int i) {
+      const Rule& ri = rules[i];
+      if (deg_v < bonds_needed(ri)) return;
+      viable.for_each(w, [&](int j) {
+        const Rule& rj = rules[j];
+        if (deg_w < bonds_needed(rj)) return;
+        for (int k = 0; k < ri.plain_count; ++k) {
+          if (ri.child_label[k] != edge.label) continue;
+          for (int l = 0; l < rj.plain_count; ++l)
+            if (ri.child_state[k] == rj.child_state[l] && rj.child_label[l] == kWildcardLabel)
+              store_pair(context, leaf, item(v, i, 1 << k, v), item(w, j, 1 << l, w), true, x);
+        }
+      });
     });
-  });
-  viable.for_each(v, [&](int i) {
-    const Rule& ri = rules[i];
-    viable.for_each(w, [&](int j) {
-      const Rule& rj = rules[j];
-      for (int k = ri.plain_count; k < ri.plain_count + ri.star_count && k < kMaxChildren; ++k)
-        if (ri.child_state[k] == rj.state && ri.child_label[k] == edge.label)
-          store_pair(context, leaf, item(v, i, 0, v), item(w, j, 0, v), true, x);
+    viable.for_each(v, [&](int i) {
+      const Rule& ri = rules[i];
+      viable.for_each(w, [&](int j) {
+        const Rule& rj = rules[j];
+        for (int k = ri.plain_count; k < ri.plain_count + ri.star_count && k < kMaxChildren; ++k)
+          if (ri.child_state[k] == rj.state && ri.child_label[k] == edge.label)
+            store_pair(context, leaf, item(v, i, 0, v), item(w, j, 0, v), true, x);
+      });
     });
-  });
+  }
   if (context.options.ind && !context.options.span) {
     store_pair(context, leaf, item(v, 0, 0, v), item(w, 0, 0, w), false, 0.0);
     // Rules ascending; a rule that can stand at both atoms is put at v first.

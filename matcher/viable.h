@@ -31,11 +31,24 @@ class Viability {
   // keeps none.  With keep_all, every rule of an atom's label survives.
   bool compute(const Molecule& molecule, const std::vector<int>& degree, bool span, bool keep_all = false);
 
+  // Whether some rule survives at atom.
+  bool any(int atom) const {
+    const uint64_t* alive = alive_.data() + static_cast<size_t>(atom) * mask_words_;
+    for (size_t w = 0; w < mask_words_; ++w)
+      if (alive[w] != 0) return true;
+    return false;
+  }
+
   // Calls visit(rule) for each surviving rule of atom, in ascending order.
   template <typename Visit>
   void for_each(int atom, Visit visit) const {
     const uint16_t* candidates = candidates_[static_cast<size_t>(atom)];
     const uint64_t* alive = alive_.data() + static_cast<size_t>(atom) * mask_words_;
+    if (mask_words_ == 1) {
+      for (uint64_t bits = alive[0]; bits != 0; bits &= bits - 1)
+        visit(static_cast<int>(candidates[static_cast<size_t>(__builtin_ctzll(bits))]));
+      return;
+    }
     for (size_t w = 0; w < mask_words_; ++w)
       for (uint64_t bits = alive[w]; bits != 0; bits &= bits - 1)
         visit(static_cast<int>(candidates[w * 64 + static_cast<size_t>(__builtin_ctzll(bits))]));
