@@ -147,8 +147,9 @@ int run_matcher(const MatchOptions& options, const Molecule& molecule, std::vect
   static thread_local std::vector<BagSet> open_bags;
   if (open_bags.size() < n + 1) open_bags.resize(n + 1);
   for (size_t a = 0; a <= n; ++a) open_bags[a].clear();
-  static thread_local BagSet pool;
-  pool.clear();
+  // A bag is listed under each of its atoms; the bag with no atom left (the
+  // root of what is eliminated so far) is kept aside.
+  Bag* root = nullptr;
   for (size_t i = 0; i < edges.size();) {
     const uint64_t pair = pair_key(edges[i]);
     const int v = static_cast<int>(pair >> 20);
@@ -161,7 +162,6 @@ int run_matcher(const MatchOptions& options, const Molecule& molecule, std::vect
     for (; i < edges.size() && pair_key(edges[i]) == pair; ++i) add_leaf_configs(context, *leaf, edge_of(edges[i]));
     context.store.seal(leaf->table);
     const BagSet::Key key = BagSet::key_of(*leaf);
-    pool.insert(key, leaf);
     open_bags[static_cast<size_t>(v)].insert(key, leaf);
     open_bags[static_cast<size_t>(w)].insert(key, leaf);
   }
@@ -177,7 +177,6 @@ int run_matcher(const MatchOptions& options, const Molecule& molecule, std::vect
     for (size_t i = 0; i < holding.size(); ++i) {
       Bag* k = holding[i];
       const BagSet::Key key = BagSet::key_of(*k);
-      pool.erase(key);
       for (int x : k->vertices)
         if (x != v) open_bags[static_cast<size_t>(x)].erase(key);
       if (i + 1 < holding.size()) {
@@ -190,33 +189,26 @@ int run_matcher(const MatchOptions& options, const Molecule& molecule, std::vect
     }
     open_bags[static_cast<size_t>(v)].clear();
     const BagSet::Key key = BagSet::key_of(*bag);
-    if (Bag* x = pool.find(key)) {
-      pool.erase(key);
+    // A bag with the same atoms is listed under each of them.
+    Bag* same = bag->vertices.empty() ? root : open_bags[static_cast<size_t>(bag->vertices[0])].find(key);
+    if (same != nullptr) {
       neighbours.for_each(static_cast<size_t>(v), [&](size_t a) { open_bags[a].erase(key); });
-      merge_bags(context, *bag, *x, 0);
+      merge_bags(context, *bag, *same, 0);
     }
-    pool.insert(key, bag);
+    if (bag->vertices.empty()) root = bag;
     neighbours.for_each(static_cast<size_t>(v), [&](size_t a) { open_bags[a].insert(key, bag); });
     // Eliminate v from the graph, adding fill edges between its neighbours.
     neighbours.eliminate(static_cast<size_t>(v));
   }
 
-  if (!context.accepted) return 0;
-  bool chosen = false;
-  pool.for_each([&](Bag* bag) {
-    const Table::Entry* best = best_config(context, bag->table);
-    if (best == nullptr) return;
-    chosen = true;
-    const BitsRef used = bag->table.bits(*best);
-    for (size_t i = 0; i < bag->edge_list.size(); ++i)
-      if (bit(used.words, i)) match_edges[static_cast<size_t>(match_count++)] = bag->edge_list[i];
-    score = best->score;
-  });
-  if (!chosen) {
-    match_count = 0;
-    score = 0.0;
-    return 0;
-  }
+  // Every atom is eliminated: what is left is the root bag.
+  if (!context.accepted || root == nullptr) return 0;
+  const Table::Entry* best = best_config(context, root->table);
+  if (best == nullptr) return 0;
+  const BitsRef used = root->table.bits(*best);
+  for (size_t i = 0; i < root->edge_list.size(); ++i)
+    if (bit(used.words, i)) match_edges[static_cast<size_t>(match_count++)] = root->edge_list[i];
+  score = best->score;
   std::sort(match_edges.begin(), match_edges.begin() + match_count);
   return 1;
 }
