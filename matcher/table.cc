@@ -59,33 +59,36 @@ void Table::append(const ConfigKey& key, BitsRef first, BitsRef second, double s
   if (entries_.size() >= 4096 && entries_.size() >= 2 * sealed_) seal();
 }
 
-bool Table::less(const Entry& a, const Entry& b) const {
-  if (a.item_count != b.item_count) return a.item_count < b.item_count;
+int Table::compare(const Entry& a, const Entry& b) const {
+  if (a.item_count != b.item_count) return a.item_count < b.item_count ? -1 : 1;
   for (int i = 0; i < a.item_count; ++i)
-    if (a.items[i] != b.items[i]) return a.items[i] < b.items[i];
+    if (a.items[i] != b.items[i]) return a.items[i] < b.items[i] ? -1 : 1;
   if (counter_count_ > 0) {
     int order = std::memcmp(counters(a), counters(b), static_cast<size_t>(counter_count_));
-    if (order != 0) return order < 0;
+    if (order != 0) return order;
   }
-  if (key_matched_ && a.matched != b.matched) return a.matched < b.matched;
-  return false;
+  if (key_matched_ && a.matched != b.matched) return a.matched < b.matched ? -1 : 1;
+  return 0;
 }
 
 void Table::seal() {
-  if (entries_.size() == sealed_ && std::is_sorted(entries_.begin(), entries_.end(),
-                                                   [this](const Entry& a, const Entry& b) { return less(a, b); }))
+  // Storing order: already in key order without repeated keys is common.
+  bool ordered = true;
+  for (size_t i = 1; i < entries_.size() && ordered; ++i) ordered = compare(entries_[i - 1], entries_[i]) < 0;
+  if (ordered) {
+    sealed_ = entries_.size();
     return;
+  }
   // The slot is the storing order: equal keys are decided by it.
   std::sort(entries_.begin(), entries_.end(), [this](const Entry& a, const Entry& b) {
-    if (less(a, b)) return true;
-    if (less(b, a)) return false;
-    return a.slot < b.slot;
+    const int order = compare(a, b);
+    return order != 0 ? order < 0 : a.slot < b.slot;
   });
   size_t out = 0;
   for (size_t i = 0; i < entries_.size();) {
     size_t best = i;
     size_t j = i + 1;
-    while (j < entries_.size() && !less(entries_[i], entries_[j])) {
+    while (j < entries_.size() && compare(entries_[i], entries_[j]) == 0) {
       if (better(entries_[j].score, entries_[best].score)) best = j;
       ++j;
     }

@@ -87,7 +87,8 @@ class Table {
   void clear();
 
  private:
-  bool less(const Entry& a, const Entry& b) const;
+  // Key order: negative, zero or positive.
+  int compare(const Entry& a, const Entry& b) const;
   bool better(double candidate, double incumbent) const { return min_ ? candidate < incumbent : candidate > incumbent; }
 
   std::vector<Entry> entries_;
