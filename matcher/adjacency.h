@@ -28,6 +28,7 @@ class EliminationGraph {
   }
   size_t atoms() const { return n_; }
   int degree(size_t a) const { return degree_[a]; }
+  const std::vector<int>& degrees() const { return degree_; }  // by atom, entry 0 unused
   const uint64_t* row(size_t a) const { return rows_.data() + a * words_; }
   size_t words() const { return words_; }
 

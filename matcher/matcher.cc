@@ -117,13 +117,13 @@ int run_matcher(const MatchOptions& options, const Molecule& molecule, std::vect
   width = choose_order(neighbours, order);
   if (width > kMaxWidth) return 2;
 
-  MatchContext context(options, molecule);
-  const size_t n = molecule.atom_count;
-  for (size_t a = 1; a <= n; ++a) context.degree[a] = neighbours.degree(a);
   // Rules that cannot stand anywhere in a finished match never enter a table;
   // when no match can finish, the molecule is rejected here.
   static thread_local Viability viable;
-  if (!viable.compute(molecule, context.degree, options.span != 0, options.every_rule != 0)) return 0;
+  if (!viable.compute(molecule, neighbours.degrees(), options.span != 0, options.every_rule != 0)) return 0;
+  MatchContext context(options, molecule);
+  const size_t n = molecule.atom_count;
+  for (size_t a = 1; a <= n; ++a) context.degree[a] = neighbours.degree(a);
   context.viable = &viable;
   static thread_local std::vector<char> remaining;
   remaining.assign(n + 1, 1);

@@ -73,7 +73,8 @@ int compute_order(const EliminationGraph& molecule_graph, const std::vector<int3
       if (!state[u].touched) {
         graph.for_each(u, [&](size_t w) {
           ++state[w].touch_score;
-          if (w != chosen) refresh(w);
+          // The key's touch field, held reversed, goes down by one.
+          if (w != chosen) keys[state[w].slot] -= uint64_t{1} << 16;
         });
         state[u].touched = 1;
       }
