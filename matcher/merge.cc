@@ -121,7 +121,7 @@ class Merger {
       counters[k] = key.counters ? key.counters[k] : 0;
       if (apply_rule[k] == r) ++counters[k];
     }
-    ConfigKey next;
+    static thread_local ConfigKey next;  // every field read is written below
     next.item_count = static_cast<uint8_t>(count - 1);
     next.counters = counters;
     next.matched = key.matched;
@@ -162,6 +162,8 @@ class Merger {
     static thread_local std::vector<Config> ks;
     decode_all(n_.table, ns);
     decode_all(k_.table, ks);
+    // Every field read later is written for each pair: no clearing between.
+    ConfigKey key;
     for (const Config& o : ns) {
       if (o.item_count == 0) continue;
       for (const Config& c : ks) {
@@ -169,7 +171,6 @@ class Merger {
         if (o.rootless && c.rootless) continue;
 
         for (int k = 0; k < counter_count; ++k) check[k] = sum[k] = static_cast<uint8_t>(o.counters[k] + c.counters[k]);
-        ConfigKey key;
         int count = 0;
         int oi = 0;
         int ci = 0;
