@@ -32,6 +32,27 @@ void Table::append(const ConfigKey& key, BitsRef first, BitsRef second, double s
   e.score = score;
   entries_.push_back(e);
 
+  if (words_per_ == 1) {
+    // Fewer than 64 bits: both parts fit one word.
+    auto low_bits = [](const BitsRef& bits) {
+      return bits.words == nullptr || bits.length == 0 ? uint64_t{0}
+                                                       : bits.words[0] & ((uint64_t{1} << bits.length) - 1);
+    };
+    words_.push_back(low_bits(first) | (low_bits(second) << first.length));
+  } else {
+    append_bits(first, second);
+  }
+  if (counter_count_ > 0) {
+    const size_t c = counters_.size();
+    counters_.resize(c + static_cast<size_t>(counter_count_), 0);
+    if (key.counters != nullptr) std::memcpy(counters_.data() + c, key.counters, counter_count_);
+  }
+
+  // Keep duplicates from piling up in a table that grows.
+  if (entries_.size() >= 4096 && entries_.size() >= 2 * sealed_) seal();
+}
+
+void Table::append_bits(BitsRef first, BitsRef second) {
   const size_t at = words_.size();
   words_.resize(at + words_per_, 0);
   uint64_t* out = words_.data() + at;
@@ -51,12 +72,6 @@ void Table::append(const ConfigKey& key, BitsRef first, BitsRef second, double s
       if (shift != 0 && value >> (64 - shift)) to[w + 1] |= value >> (64 - shift);
     }
   }
-  const size_t c = counters_.size();
-  counters_.resize(c + static_cast<size_t>(counter_count_), 0);
-  if (key.counters != nullptr && counter_count_ > 0) std::memcpy(counters_.data() + c, key.counters, counter_count_);
-
-  // Keep duplicates from piling up in a table that grows.
-  if (entries_.size() >= 4096 && entries_.size() >= 2 * sealed_) seal();
 }
 
 int Table::compare(const Entry& a, const Entry& b) const {

@@ -87,6 +87,8 @@ class Table {
   void clear();
 
  private:
+  // Appends the bits of a configuration of more than one word.
+  void append_bits(BitsRef first, BitsRef second);
   // Key order: negative, zero or positive.
   int compare(const Entry& a, const Entry& b) const;
   bool better(double candidate, double incumbent) const { return min_ ? candidate < incumbent : candidate > incumbent; }
