@@ -30,21 +30,19 @@ struct RuleIndex {
   size_t label_slots = 1;  // bond label codes 0 .. bond_labels.count
   size_t set_words = 2;
   size_t mask_words = 1;
-  // By rule, set_words words each.  sets: the state of the rule and of its
-  // wildcard children (a child met over a bond here may take them), then by
-  // bond label the states of its children over such bonds.  need: by bond
-  // label the states of its plain children over such bonds, then the states
-  // the neighbours must hold as children over any bond (its wildcard
-  // children and, unless it is the first state, its own state).
-  std::vector<uint64_t> sets;
-  std::vector<uint64_t> need;
   // By label slot and neighbour count (capped at kDegrees - 1): the rules
   // that can stand at such an atom before its neighbours are looked at, and
   // their sets.
   std::vector<uint64_t> first_mask;
   std::vector<uint64_t> first_sets;
-  // By label slot, the sets and needs of its rules in list order, and where
-  // each slot's start in them (set_words words per rule).
+  // The sets and needs of every label's rules in list order, set_words words
+  // per rule, and where each label slot starts in them.  sets: the state of
+  // the rule and of its wildcard children (a child met over a bond here may
+  // take them), then by bond label the states of its children over such
+  // bonds.  need: by bond label the states of its plain children over such
+  // bonds, then the states the neighbours must hold as children over any
+  // bond (its wildcard children and, unless it is the first state, its own
+  // state).
   std::vector<uint64_t> listed_sets;
   std::vector<uint64_t> listed_need;
   std::vector<size_t> listed_start;
@@ -75,8 +73,9 @@ struct RuleIndex {
 
     const size_t sw = state_words;
     const size_t rule_slots = static_cast<size_t>(std::max(rule_count, 0)) + 1;
-    sets.assign(rule_slots * set_words, 0);
-    need.assign(rule_slots * set_words, 0);
+    // By rule first, set_words words each.
+    std::vector<uint64_t> sets(rule_slots * set_words, 0);
+    std::vector<uint64_t> need(rule_slots * set_words, 0);
     std::vector<uint8_t> never(rule_slots, 0);
     auto add = [sw](uint64_t* set, int32_t state) {
       if (in_range(state, sw)) set[static_cast<size_t>(state) / 64] |= uint64_t{1} << (state % 64);
