@@ -37,39 +37,36 @@ void add_leaf_configs(MatchContext& context, Bag& leaf, int u) {
   // so the configurations come in the same order as over every rule); a
   // bond needs one at each end.
   if (viable.any(v) && viable.any(w)) {
-    viable.for_each(v, [&](int i) {
-      const Rule& ri = rules[i];
-      if (deg_v < bonds_needed(ri)) return;
-      viable.for_each(w, [&](int j) {
-        const Rule& rj = rules[j];
-        if (deg_w < bonds_needed(rj)) return;
-        for (int k = 0; k < ri.plain_count; ++k)
-          if (ri.child_state[k] == rj.state && ri.child_label[k] == edge.label)
-            store_pair(context, leaf, item(v, i, 1 << k, v), item(w, j, 0, v), true, x);
+    // Calls visit(i, ri, j, rj) for every pair of rules at v and w, v's
+    // first; with_bonds, only rules with enough bonds at their atom.
+    auto rule_pairs = [&](bool with_bonds, auto visit) {
+      viable.for_each(v, [&](int i) {
+        const Rule& ri = rules[i];
+        if (with_bonds && deg_v < bonds_needed(ri)) return;
+        viable.for_each(w, [&](int j) {
+          const Rule& rj = rules[j];
+          if (with_bonds && deg_w < bonds_needed(rj)) return;
+          visit(i, ri, j, rj);
+        });
       });
+    };
+    rule_pairs(true, [&](int i, const Rule& ri, int j, const Rule& rj) {
+      for (int k = 0; k < ri.plain_count; ++k)
+        if (ri.child_state[k] == rj.state && ri.child_label[k] == edge.label)
+          store_pair(context, leaf, item(v, i, 1 << k, v), item(w, j, 0, v), true, x);
     });
-    viable.for_each(v, [&](int i) {
-      const Rule& ri = rules[i];
-      if (deg_v < bonds_needed(ri)) return;
-      viable.for_each(w, [&](int j) {
-        const Rule& rj = rules[j];
-        if (deg_w < bonds_needed(rj)) return;
-        for (int k = 0; k < ri.plain_count; ++k) {
-          if (ri.child_label[k] != edge.label) continue;
-          for (int l = 0; l < rj.plain_count; ++l)
-            if (ri.child_state[k] == rj.child_state[l] && rj.child_label[l] == kWildcardLabel)
-              store_pair(context, leaf, item(v, i, 1 << k, v), item(w, j, 1 << l, w), true, x);
-        }
-      });
+    rule_pairs(true, [&](int i, const Rule& ri, int j, const Rule& rj) {
+      for (int k = 0; k < ri.plain_count; ++k) {
+        if (ri.child_label[k] != edge.label) continue;
+        for (int l = 0; l < rj.plain_count; ++l)
+          if (ri.child_state[k] == rj.child_state[l] && rj.child_label[l] == kWildcardLabel)
+            store_pair(context, leaf, item(v, i, 1 << k, v), item(w, j, 1 << l, w), true, x);
+      }
     });
-    viable.for_each(v, [&](int i) {
-      const Rule& ri = rules[i];
-      viable.for_each(w, [&](int j) {
-        const Rule& rj = rules[j];
-        for (int k = ri.plain_count; k < ri.plain_count + ri.star_count && k < kMaxChildren; ++k)
-          if (ri.child_state[k] == rj.state && ri.child_label[k] == edge.label)
-            store_pair(context, leaf, item(v, i, 0, v), item(w, j, 0, v), true, x);
-      });
+    rule_pairs(false, [&](int i, const Rule& ri, int j, const Rule& rj) {
+      for (int k = ri.plain_count; k < ri.plain_count + ri.star_count && k < kMaxChildren; ++k)
+        if (ri.child_state[k] == rj.state && ri.child_label[k] == edge.label)
+          store_pair(context, leaf, item(v, i, 0, v), item(w, j, 0, v), true, x);
     });
   }
   if (context.options.ind && !context.options.span) {
