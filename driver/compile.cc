@@ -3,6 +3,8 @@
 #include <algorithm>
 
 #include "generation/reduce.h"
+#include "common/fatal.h"
+#include "pattern/messages.h"
 #include "pattern/parser.h"
 #include "pattern/preprocess.h"
 #include "rulefile/head.h"
@@ -14,7 +16,9 @@ std::string compile_pattern(std::string& pattern) {
   PatternGraph graph;
   Node* head = parse_pattern(graph, pattern);
   std::string text = build_rule_head(pattern, graph.start_set);
+  const bool stray_bar = graph.stray_bar;
   std::vector<std::string> lines = generate_rules(graph, head);
+  if (stray_bar) fail_line(pattern_message::kBarOutsideGroup);
   // std::string compares as unsigned bytes, a proper prefix first.
   std::sort(lines.begin(), lines.end());
   lines.erase(std::unique(lines.begin(), lines.end()), lines.end());

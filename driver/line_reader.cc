@@ -108,6 +108,17 @@ void LineReader::read_more() {
   end_ += got;
 }
 
+bool LineReader::blank_to_end() {
+  std::string_view next;
+  while (line(next)) {
+    if (is_blank(next)) continue;
+    begin_ = record_start_;
+    line(next);
+    return false;
+  }
+  return true;
+}
+
 bool LineReader::line_after_refill(std::string_view& out) {
   // Only the part not yet searched is searched again after more is read.
   size_t searched = end_;

@@ -27,10 +27,13 @@ class LineReader {
 
   // Starts the next record: forgets the previous one and reads its first
   // line.  Returns false at the end of the input.
+  // Blank lines that run to the end of the input (after the last record)
+  // are no record.
   bool begin_record() {
     record_start_ = begin_;
     std::string_view first;
-    return line(first);
+    if (!line(first)) return false;
+    return !is_blank(first) || !blank_to_end();
   }
   // The next line of the current record, valid until the next call; returns
   // false at the end of the input.
@@ -54,6 +57,11 @@ class LineReader {
   // Reads more of the input after end_, first moving the current record to
   // the front of the buffer and growing it when the record fills it.
   void read_more();
+  // Empty, or only spaces, tabs, carriage returns and the line feed.
+  static bool is_blank(std::string_view text) { return text.find_first_not_of(" \t\r\n") == text.npos; }
+  // After a blank first line: true when only blank lines follow to the end
+  // of the input; otherwise the record is started again at that line.
+  bool blank_to_end();
   // line() when the buffer holds no whole line.
   bool line_after_refill(std::string_view& out);
 

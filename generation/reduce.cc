@@ -7,6 +7,8 @@
 // the last remaining Node.
 #include "generation/reduce.h"
 
+#include <optional>
+
 #include "common/fatal.h"
 #include "generation/context.h"
 #include "generation/join.h"
@@ -160,11 +162,27 @@ class Reducer {
   Generation& gen_;
 };
 
+// The atom of a pattern that holds exactly one, before generation derives
+// any Element from it.
+std::optional<Element> lone_atom(const PatternGraph& graph) {
+  std::optional<Element> atom;
+  for (const Element& e : graph.elements()) {
+    if (e.state <= 0) continue;
+    if (atom && atom->state != e.state) return std::nullopt;
+    atom = e;
+  }
+  return atom;
+}
+
 }  // namespace
 
 std::vector<std::string> generate_rules(PatternGraph& graph, Node* head) {
+  const std::optional<Element> lone = lone_atom(graph);
   Generation gen(graph);
   Reducer(gen).reduce(head);
+  // A lone atom joins nothing and so gets no rule from the reduction; its
+  // leaf rule is the whole automaton.
+  if (gen.text.lines().empty() && lone) gen.text.leaf(*lone);
   std::vector<std::string> lines = gen.text.lines();
   graph.clear();
   return lines;

@@ -11,6 +11,7 @@
 #include "matcher/adjacency.h"
 #include "matcher/context.h"
 #include "matcher/order.h"
+#include "rulefile/tables.h"
 
 namespace tarnaxel {
 namespace {
@@ -93,6 +94,36 @@ class BagArena {
 
 size_t limit_bytes = 0;  // 0: not set yet
 
+// True when no loaded rule hands a state to any child: the automaton of a
+// pattern of one atom (or of alternatives of single atoms).
+bool every_rule_childless() {
+  for (int r = 1; r <= rule_count; ++r)
+    if (rules[r].plain_count != 0 || rules[r].star_count != 0) return false;
+  return true;
+}
+
+// A childless automaton matches a single atom, so a record is judged without
+// a decomposition: accepted when some atom carries the symbol of a rule of
+// the first state; with span, only when every atom is unbonded and does.
+// No bond is ever part of such a match.
+int decide_single_atom(const MatchOptions& options, const Molecule& molecule) {
+  auto fits = [&](const Atom& atom) {
+    for (int r = 1; r <= rule_count; ++r)
+      if (rules[r].state == 1 && rules[r].symbol == atom.label) return true;
+    return false;
+  };
+  const size_t n = molecule.atom_count;
+  if (options.span == 0) {
+    for (size_t a = 1; a <= n; ++a)
+      if (fits(molecule.atoms[a])) return 1;
+    return 0;
+  }
+  if (n == 0 || molecule.edge_count != 0) return 0;
+  for (size_t a = 1; a <= n; ++a)
+    if (!fits(molecule.atoms[a])) return 0;
+  return 1;
+}
+
 }  // namespace
 
 void set_table_memory_limit(size_t bytes) { limit_bytes = bytes; }
@@ -116,6 +147,7 @@ int run_matcher(const MatchOptions& options, const Molecule& molecule, std::vect
   static thread_local std::vector<int> order;
   width = choose_order(neighbours, order);
   if (width > kMaxWidth) return 2;
+  if (every_rule_childless()) return decide_single_atom(options, molecule);
 
   // Rules that cannot stand anywhere in a finished match never enter a table;
   // when no match can finish, the molecule is rejected here.

@@ -27,6 +27,7 @@ void PatternGraph::clear() {
   nodes_.clear();
   elements_.clear();
   start_set.clear();
+  stray_bar = false;
 }
 
 void link(Node* a, Node* b) {

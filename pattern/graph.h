@@ -47,8 +47,14 @@ class PatternGraph {
   void release_node(Node* node);
   // Releases every Node and Element.
   void clear();
+  // Every Element registered so far, in order of registration.
+  const std::deque<Element>& elements() const { return elements_; }
 
   std::set<int> start_set;  // atom numbers that can stand first
+  // The parser stopped at a "|" outside every group and left the rest of the
+  // text unread; compilation refuses the pattern once the later stages have
+  // had their say on the whole text.
+  bool stray_bar = false;
 
  private:
   std::deque<Element> elements_;  // the element registry

@@ -277,6 +277,7 @@ Node* parse_pattern(PatternGraph& graph, const std::string& text) {
   RingTable rings{};
   Node* head = parser.parse_pattern(sentinel, 0, rings);
   if (head->sentinel) fail_line(pattern_message::kNoAtom);
+  graph.stray_bar = !parser.at_end();
   return head;
 }
 

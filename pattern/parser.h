@@ -21,6 +21,8 @@ class Parser {
   // with the given ring-bond numbers open.  Returns the head of the graph for
   // the outermost call and the last Node of an alternative for nested ones.
   Node* parse_pattern(Node* predecessor, int depth, const RingTable& rings);
+  // True when the cursor has passed the whole text.
+  bool at_end() const { return cursor_ >= text_.size(); }
 
  private:
   char at(size_t i) const { return i < text_.size() ? text_[i] : '\0'; }

@@ -200,16 +200,6 @@ void check_repeat_parens(const std::string& s) {
   }
 }
 
-// The patterns the checks let by but the parser cannot take.
-void check_bars_inside_groups(const std::string& s) {
-  int depth = 0;
-  for (char c : s) {
-    if (c == '{') ++depth;
-    if (c == '}') --depth;
-    if (c == '|' && depth == 0) fail_line(msg::kBarOutsideGroup);
-  }
-}
-
 }  // namespace
 
 void prepare_pattern(std::string& s) {
@@ -251,7 +241,6 @@ void validate_pattern(const std::string& s) {
   if (!s.empty() && s[0] == '(') fail_line(msg::kStartsWithOpen);
   check_brace_balance(s);
   check_repeat_parens(s);
-  check_bars_inside_groups(s);
   if (s.empty()) fail_line(msg::kNoAtom);
 }
 

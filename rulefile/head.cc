@@ -116,7 +116,7 @@ std::string build_rule_head(const std::string& s, const std::set<int>& start_set
   for (const std::string& l : labels) add(separate, l);
   head += '\n';
   separate = false;
-  for (int b = 1; b <= 3; ++b)
+  for (int b = 1; b <= 4; ++b)
     if (bonds[b]) add(separate, std::to_string(b));
   head += '\n';
   return head;

@@ -1,6 +1,9 @@
 // End-to-end runs of the built binary in a temporary directory.
 #include <zlib.h>
 
+#include <cstring>
+#include <iterator>
+
 #include "tests/support.h"
 
 namespace tarnaxel {
@@ -170,6 +173,130 @@ TEST(Cli, UnreadableRecordStopsAfterTheCompleteOnes) {
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "Error: record 4 of the SDF_file ends inside the atom block.\n");
   EXPECT_EQ(dir.read("reject.sdf"), sdf_record("ethane", {"C", "C"}, {{1, 2, 1}}));
+}
+
+// The questions a chemist asks first: single atoms, the aromatic bond, a
+// blank tail after the last record.  Five records: ethanol, a lone carbon,
+// ethanol with a sodium ion, ethene and a pair of carbons joined by an
+// aromatic bond (type 4).
+struct Sample {
+  std::vector<std::string> atoms;
+  std::vector<test::BondSpec> bonds;
+  int width;
+};
+const Sample kSamples[] = {
+    {{"C", "C", "O"}, {{1, 2, 1}, {2, 3, 1}}, 1},
+    {{"C"}, {}, 0},
+    {{"C", "C", "O", "Na"}, {{1, 2, 1}, {2, 3, 1}}, 1},
+    {{"C", "C"}, {{1, 2, 2}}, 1},
+    {{"C", "C"}, {{1, 2, 4}}, 1},
+};
+
+// The record of sample i, its unmatched bonds re-typed when retyped is set.
+std::string sample_record(size_t i, bool retyped) {
+  std::vector<test::BondSpec> bonds = kSamples[i].bonds;
+  if (retyped)
+    for (test::BondSpec& b : bonds) b.type = 8;
+  return sdf_record("s" + std::to_string(i + 1), kSamples[i].atoms, bonds);
+}
+
+std::string samples() {
+  std::string text;
+  for (size_t i = 0; i < std::size(kSamples); ++i) text += sample_record(i, false);
+  return text;
+}
+
+TEST(Cli, SingleAtomsAndTheAromaticBond) {
+  struct Case {
+    std::vector<std::string> args;  // options and pattern
+    const char* head;               // the first lines of "automaton.txt"
+    const char* results;            // one code per sample
+    bool single_atom;               // accepted records have every bond re-typed, score 0
+  };
+  const Case cases[] = {
+      {{"C"}, "q1\nC\n1\nq1(C)\t\t->\tC\n", "11111", true},
+      {{"-span", "C"}, "q1\nC\n1\n", "01000", true},
+      {{"Cl"}, "q1\nCl\n1\nq1(Cl)\t\t->\tCl\n", "00000", true},
+      {{"[Na]"}, "q1\nNa\n1\nq1(Na)\t\t->\tNa\n", "00100", true},
+      {{"-span", "[Na]"}, "q1\nNa\n1\n", "00000", true},
+      {{"-ind", "-min", "{C|N}"}, "q0,q1,q2\nC,N\n1\nq0(C)\t\t->\tC\n", "11111", true},
+      {{"-span", "-ind", "{C|N}"}, "q0,q1,q2\nC,N\n1\n", "01000", true},
+      {{"C:C"}, "q1,q2\nC\n1,4\nq1(C(4))\t->\tC(q2(4))\n", "00001", false},
+      {{"C=C"}, "q1,q2\nC\n1,2\n", "00010", false},
+  };
+  TempDir dir;
+  dir.write("in.sdf", samples());
+  for (const Case& c : cases) {
+    std::vector<std::string> args{"in.sdf"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const std::string pattern = c.args.back();
+    test::RunResult r = run_binary(dir, args);
+    ASSERT_EQ(r.status, 0) << pattern << r.err;
+    EXPECT_EQ(r.err, "");
+    std::string out, accept, reject;
+    int counts[2] = {0, 0};
+    for (size_t i = 0; i < std::size(kSamples); ++i) {
+      const Sample& s = kSamples[i];
+      const int result = c.results[i] - '0';
+      const size_t score = result == 1 && !c.single_atom ? s.bonds.size() : 0;
+      out += std::to_string(i + 1) + "\t" + std::to_string(s.atoms.size()) + "  \t" +
+             std::to_string(s.bonds.size()) + "  \t" + std::to_string(result) + "\t" + std::to_string(s.width) +
+             "\t" + std::to_string(score) + ".00\tT\n";
+      (result == 1 ? accept : reject) += sample_record(i, result == 1 && c.single_atom);
+      ++counts[result];
+    }
+    const std::string automaton = dir.read("automaton.txt");
+    EXPECT_EQ(automaton.substr(0, std::strlen(c.head)), c.head) << pattern;
+    EXPECT_EQ(test::without_timings(r.out),
+              "Automaton Size (# of rules): " + std::to_string(std::count(automaton.begin(), automaton.end(), '\n') - 3) +
+                  "\n\n" + out + "\nTotal Duration:T\nAccept:" + std::to_string(counts[1]) +
+                  " Reject:" + std::to_string(counts[0]) + " TW_Big:0\n")
+        << pattern;
+    EXPECT_EQ(dir.read("accept.sdf"), accept) << pattern;
+    EXPECT_EQ(dir.read("reject.sdf"), reject) << pattern;
+    EXPECT_EQ(dir.read("tw_big.sdf"), "") << pattern;
+  }
+}
+
+TEST(Cli, BlankTailIsNoRecord) {
+  TempDir clean;
+  clean.write("in.sdf", samples());
+  const test::RunResult expected = run_binary(clean, {"in.sdf", "CC"});
+  ASSERT_EQ(expected.status, 0);
+  for (const char* tail : {"\n", "\n  \t\r\n\n", "\r\n", " "}) {
+    TempDir dir;
+    dir.write("in.sdf", samples() + tail);
+    test::RunResult r = run_binary(dir, {"in.sdf", "CC"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(test::without_timings(r.out), test::without_timings(expected.out));
+    for (const char* name : {"accept.sdf", "reject.sdf", "tw_big.sdf"}) EXPECT_EQ(dir.read(name), clean.read(name));
+  }
+  // Anything else after the blank lines is a record, refused as before.
+  TempDir dir;
+  dir.write("in.sdf", samples() + "\n\nx\n");
+  test::RunResult r = run_binary(dir, {"in.sdf", "CC"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "Error: record 6 of the SDF_file ends inside the header.\n");
+}
+
+TEST(Cli, FirstFaultOfAPatternIsReported) {
+  const std::pair<const char*, const char*> cases[] = {
+      // The parser stops at a "|" outside every group: what it met before,
+      // and then the head lines over the whole text, speak first.
+      {"C.|(C", "Error\x81\x46\x93\x96\x82\xc4\x82\xcd\x82\xdc\x82\xe7\x82\xc8\x82\xa2\n"},
+      {" |(C", "Error\x81\x46\x93\x96\x82\xc4\x82\xcd\x82\xdc\x82\xe7\x82\xc8\x82\xa2\n"},
+      {"C|(X", "Error.\n"},
+      {"C|(C", "Error: \"|\" stands outside every group.\n"},
+      {"C(C|.", "Error:(\x82\xaa\x91\xbd\x82\xa2\x81\x42\n"},
+  };
+  TempDir dir;
+  for (const auto& [pattern, message] : cases) {
+    test::RunResult r = run_binary(dir, {"in.sdf", pattern});
+    EXPECT_EQ(r.status, 1) << pattern;
+    EXPECT_EQ(r.out, message) << pattern;
+    EXPECT_EQ(dir.read("automaton.txt"), "") << pattern;
+  }
 }
 
 TEST(Cli, BundledExampleRuns) {

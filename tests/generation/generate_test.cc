@@ -26,7 +26,10 @@ TEST(Generate, RuleSets) {
       {"C1CC1", "q1(C(1,1))\t->\tC(p1(1),q2(1))\nq2(C(1))\t->\tC(q3(1))\nq3(C(@))\t->\tC(p1(@))\n"},
       {"C(O)N", "q1(C(1,1))\t->\tC(q2(1),q3(1))\nq2(O)\t\t->\tO\nq3(N)\t\t->\tN\n"},
       {"{CO}*", "q0(C(1))\t->\tC(q2(1))\nq1(C(1))\t->\tC(q2(1))\nq2(O(1))\t->\tO(q1(1))\nq2(O)\t\t->\tO\n"},
-      {"C", ""},
+      // A lone atom is its own leaf rule; single-atom alternatives keep theirs.
+      {"C", "q1(C)\t\t->\tC\n"},
+      {"[Na]", "q1(Na)\t\t->\tNa\n"},
+      {"{Cl|Br}", "q0(Br)\t\t->\tBr\nq0(Cl)\t\t->\tCl\nq1(Cl)\t\t->\tCl\nq2(Br)\t\t->\tBr\n"},
       {"C(O)", "q1(C(1))\t->\tC(q2(1))\nq2(O)\t\t->\tO\n"},
       {"C(C(O))N",
        "q1(C(1,1))\t->\tC(q2(1),q4(1))\nq2(C(1))\t->\tC(q3(1))\nq3(O)\t\t->\tO\nq4(N)\t\t->\tN\n"},

@@ -88,8 +88,34 @@ TEST(Matcher, IndAndMin) {
   std::string triangle = sdf_record("tri", {"C", "C", "O"}, {{1, 2, 1}, {2, 3, 1}, {3, 1, 1}});
   EXPECT_EQ(match("CCO", triangle).result, 1);
   EXPECT_EQ(match("CCO", triangle, with(false, true, false)).result, 0);
-  // A single-atom pattern has no rule with children: only "-ind" matches.
-  EXPECT_EQ(match("O", kEthanol).result, 0);
+}
+
+// Patterns of single atoms: the record is judged on its atom labels alone.
+TEST(Matcher, SingleAtomPatternsDecideDirectly) {
+  const std::string lone_c = sdf_record("c", {"C"}, {});
+  const std::string salt = sdf_record("salt", {"C", "C", "O", "Na"}, {{1, 2, 1}, {2, 3, 1}});
+  struct Case {
+    const char* pattern;
+    const std::string& record;
+    bool span;
+    int result;
+    int width;
+  };
+  const Case cases[] = {
+      {"C", kEthanol, false, 1, 1},     {"Cl", kEthanol, false, 0, 1},  {"{C|N}", kEthanol, false, 1, 1},
+      {"{C|N}", kEthanol, true, 0, 1},  {"C", lone_c, true, 1, 0},      {"N", lone_c, true, 0, 0},
+      {"[Na]", salt, false, 1, 1},      {"[Na]", salt, true, 0, 1},     {"C", sdf_record("e", {}, {}), true, 0, 0},
+  };
+  for (const Case& c : cases) {
+    for (bool ind : {false, true}) {
+      for (bool min : {false, true}) {
+        Outcome o = match(c.pattern, c.record, with(c.span, ind, min));
+        EXPECT_EQ(std::make_tuple(o.result, o.width, o.score, o.edges.size()),
+                  std::make_tuple(c.result, c.width, 0.0, size_t{0}))
+            << c.pattern << " span " << c.span << " ind " << ind << " min " << min;
+      }
+    }
+  }
 }
 
 TEST(Matcher, BestScoreAndSmallestScore) {

@@ -70,7 +70,6 @@ TEST(Preprocess, RefusalsInCheckOrder) {
       {"C}C{", msg::kTooManyCloseBrace},
       {"C{{C}", msg::kTooManyOpenBrace},
       {"C(N{O|S}*)C", msg::kParenInRepeat},
-      {"C|(C", msg::kBarOutsideGroup},
       {"()", msg::kNoAtom},
   };
   for (const auto& [in, message] : cases) {
