@@ -39,6 +39,16 @@ void report_out_of_memory() {
   std::set_new_handler(nullptr);
 }
 
+// A record whose configuration tables pass the limit is set aside as too
+// wide; the run goes on.
+void report_over_budget(int record_number) {
+  std::fflush(stdout);
+  std::fprintf(stderr,
+               "record %d: the configuration tables exceed the memory limit of %zu MB; the record goes to "
+               "tw_big.sdf\n",
+               record_number, table_memory_limit() >> 20);
+}
+
 void out_of_memory() {
   report_out_of_memory();
   throw std::bad_alloc();
@@ -174,14 +184,16 @@ int run_tool(int argc, const char* const* argv) {
     double score = 0.0;
     int width = 0;
     int result = 0;
+    bool over_budget = false;
     try {
       result = run_matcher(options, molecule, match_edges, match_count, score, width);
     } catch (const TableLimitExceeded&) {
-      report_out_of_memory();
-      throw std::bad_alloc();
+      result = 2;  // judged as too wide: the record goes whole to tw_big.sdf
+      over_budget = true;
     }
     stats.number(result).text("\t").number(width).text("\t").score(score).text("\t");
     stats.seconds(clock_ticks() - record_start).text("\n").put();
+    if (over_budget) report_over_budget(record_number);
 
     outputs.route(result, input->record(), static_cast<int>(molecule.atom_count), bonds, match_edges, match_count);
   }

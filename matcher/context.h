@@ -31,6 +31,9 @@ void add_leaf_configs(MatchContext& context, Bag& leaf, int u);
 // configurations that match some atom count.
 const Table::Entry* best_config(const MatchContext& context, const Table& table);
 
+// Gives back the storage the joins keep between molecules.
+void release_join_storage();
+
 // Merges bag k into bag n, forgetting atom f (0: none).  k is consumed.
 void merge_bags(MatchContext& context, Bag& n, Bag& k, int f);
 

@@ -77,6 +77,11 @@ class BagSet {
 class BagArena {
  public:
   void restart() { used_ = 0; }
+  // Gives back every bag and its storage.
+  void release() {
+    bags_.clear();
+    used_ = 0;
+  }
   Bag* acquire() {
     if (used_ == bags_.size()) bags_.push_back(std::make_unique<Bag>());
     Bag* bag = bags_[used_++].get();
@@ -91,6 +96,11 @@ class BagArena {
   std::vector<std::unique_ptr<Bag>> bags_;
   size_t used_ = 0;
 };
+
+BagArena& bag_arena() {
+  static thread_local BagArena arena;
+  return arena;
+}
 
 size_t limit_bytes = 0;  // 0: not set yet
 
@@ -138,17 +148,12 @@ size_t table_memory_limit() {
   return limit_bytes;
 }
 
-int run_matcher(const MatchOptions& options, const Molecule& molecule, std::vector<int>& match_edges,
-                int& match_count, double& score, int& width) {
-  match_count = 0;
-  score = 0.0;
-  static thread_local EliminationGraph neighbours;
-  neighbours.build(molecule);
-  static thread_local std::vector<int> order;
-  width = choose_order(neighbours, order);
-  if (width > kMaxWidth) return 2;
-  if (every_rule_childless()) return decide_single_atom(options, molecule);
+namespace {
 
+// Runs the automaton over the decomposition that the elimination order
+// gives; returns 0 or 1 as run_matcher does.
+int run_tables(const MatchOptions& options, const Molecule& molecule, EliminationGraph& neighbours,
+               const std::vector<int>& order, std::vector<int>& match_edges, int& match_count, double& score) {
   // Rules that cannot stand anywhere in a finished match never enter a table;
   // when no match can finish, the molecule is rejected here.
   static thread_local Viability viable;
@@ -162,7 +167,7 @@ int run_matcher(const MatchOptions& options, const Molecule& molecule, std::vect
 
   // One leaf per bonded pair of atoms, recording its first directed edge;
   // every directed edge of the pair adds its configurations, in order.
-  static thread_local BagArena arena;
+  BagArena& arena = bag_arena();
   arena.restart();
   // Directed edges by their pair of atoms (smaller first), in edge order
   // within a pair: atom numbers and edge numbers each fit in 16 bits.
@@ -243,6 +248,30 @@ int run_matcher(const MatchOptions& options, const Molecule& molecule, std::vect
   score = best->score;
   std::sort(match_edges.begin(), match_edges.begin() + match_count);
   return 1;
+}
+
+}  // namespace
+
+int run_matcher(const MatchOptions& options, const Molecule& molecule, std::vector<int>& match_edges,
+                int& match_count, double& score, int& width) {
+  match_count = 0;
+  score = 0.0;
+  static thread_local EliminationGraph neighbours;
+  neighbours.build(molecule);
+  static thread_local std::vector<int> order;
+  width = choose_order(neighbours, order);
+  if (width > kMaxWidth) return 2;
+  if (every_rule_childless()) return decide_single_atom(options, molecule);
+  try {
+    return run_tables(options, molecule, neighbours, order, match_edges, match_count, score);
+  } catch (const TableLimitExceeded&) {
+    // The tables of this molecule are given back before the next one.
+    bag_arena().release();
+    release_join_storage();
+    match_count = 0;
+    score = 0.0;
+    throw;
+  }
 }
 
 }  // namespace tarnaxel

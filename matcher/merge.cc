@@ -7,6 +7,7 @@
 #include <iterator>
 
 #include "matcher/context.h"
+#include "matcher/partners.h"
 #include "rulefile/tables.h"
 
 namespace tarnaxel {
@@ -18,6 +19,10 @@ struct Scratch {
   std::vector<int> link;
   std::vector<int> degree;
   Table spare;
+  std::vector<Config> ns;  // the two sides of a join, decoded
+  std::vector<Config> ks;
+  std::vector<int> shared;
+  PartnerIndex index;
 };
 
 Scratch& scratch() {
@@ -26,6 +31,11 @@ Scratch& scratch() {
 }
 
 }  // namespace
+
+void release_join_storage() {
+  scratch() = Scratch();
+  release_table_scratch();
+}
 
 MatchContext::MatchContext(const MatchOptions& o, const Molecule& m)
     : options(o),
@@ -43,31 +53,6 @@ MatchContext::MatchContext(const MatchOptions& o, const Molecule& m)
 namespace {
 
 uint8_t full_mask(int rule) { return static_cast<uint8_t>((1u << rules[rule].plain_count) - 1u); }
-
-// A stored configuration unpacked for the pair loop.
-struct Config {
-  uint8_t item_count = 0;
-  bool rootless = false;  // some item has root 0
-  Item items[8];
-  const uint8_t* counters = nullptr;
-  const Table::Entry* entry = nullptr;
-};
-
-void decode_all(const Table& table, std::vector<Config>& out) {
-  out.resize(table.size());
-  for (size_t j = 0; j < table.size(); ++j) {
-    const Table::Entry& e = table.entries()[j];
-    Config& c = out[j];
-    c.item_count = e.item_count;
-    c.rootless = false;
-    for (int i = 0; i < e.item_count; ++i) {
-      c.items[i] = unpack(e.items[i]);
-      c.rootless = c.rootless || c.items[i].root == 0;
-    }
-    c.counters = table.counters(e);
-    c.entry = &e;
-  }
-}
 
 class Merger {
  public:
@@ -152,94 +137,95 @@ class Merger {
     c_.store.store(out_, next, first, second, next_score);
   }
 
+  // Every pair of a configuration of n with a configuration of k that agree
+  // on their shared atoms, in the order of n's table and then of k's.
   void pairs() {
+    // Each side decoded once; the second indexed by the atoms both hold.
+    std::vector<Config>& ns = scratch().ns;
+    std::vector<Config>& ks = scratch().ks;
+    std::vector<int>& shared = scratch().shared;
+    PartnerIndex& index = scratch().index;
+    decode_all(n_.table, ns);
+    decode_all(k_.table, ks);
+    shared.clear();
+    std::set_intersection(n_.vertices.begin(), n_.vertices.end(), k_.vertices.begin(), k_.vertices.end(),
+                          std::back_inserter(shared));
+    index.build(ks, shared);
+    for (const Config& o : ns) index.for_each_partner(o, [&](size_t j) { pair(o, ks[j]); });
+  }
+
+  // Joins one pair: the items of both over the bag's atoms, the counters
+  // added up, and every tree's root found through the links of the pair.
+  void pair(const Config& o, const Config& c) {
     const int counter_count = c_.store.counter_count();
     std::vector<int>& link = c_.link;
     uint8_t sum[kApplySlots];
     uint8_t check[kApplySlots];
-    // Each side decoded once.
-    static thread_local std::vector<Config> ns;
-    static thread_local std::vector<Config> ks;
-    decode_all(n_.table, ns);
-    decode_all(k_.table, ks);
-    // Every field read later is written for each pair: no clearing between.
-    ConfigKey key;
-    for (const Config& o : ns) {
-      if (o.item_count == 0) continue;
-      for (const Config& c : ks) {
-        if (c.item_count == 0) continue;
-        if (o.rootless && c.rootless) continue;
-
-        for (int k = 0; k < counter_count; ++k) check[k] = sum[k] = static_cast<uint8_t>(o.counters[k] + c.counters[k]);
-        int count = 0;
-        int oi = 0;
-        int ci = 0;
-        bool ok = true;
-        for (int x : vertices_) {
-          const Item* taken = nullptr;
-          Item merged;
-          bool in_o = oi < o.item_count && o.items[oi].atom == x;
-          bool in_c = ci < c.item_count && c.items[ci].atom == x;
-          if (in_o && in_c) {
-            const Item& a = o.items[oi++];
-            const Item& b = c.items[ci++];
-            if (a.rule != b.rule || (a.used_children & b.used_children) != 0 || (a.root != x && b.root != x)) {
-              ok = false;
-              break;
-            }
-            link[x] = a.root == x ? b.root : a.root;
-            merged = a;
-            merged.used_children = static_cast<uint8_t>(a.used_children | b.used_children);
-            taken = &merged;
-          } else if (in_o) {
-            link[x] = o.items[oi].root;
-            merged = o.items[oi++];
-            taken = &merged;
-          } else if (in_c) {
-            link[x] = c.items[ci].root;
-            merged = c.items[ci++];
-            taken = &merged;
-          } else {
-            link[x] = 0;
-          }
-          if (taken != nullptr) {
-            for (int k = 0; k < counter_count; ++k) {
-              if (apply_rule[k] == taken->rule) {
-                ++check[k];
-                break;
-              }
-            }
-            key.items[count++] = *taken;
+    for (int k = 0; k < counter_count; ++k) check[k] = sum[k] = static_cast<uint8_t>(o.counters[k] + c.counters[k]);
+    int count = 0;
+    int oi = 0;
+    int ci = 0;
+    for (int x : vertices_) {
+      const Item* taken = nullptr;
+      Item merged;
+      bool in_o = oi < o.item_count && o.items[oi].atom == x;
+      bool in_c = ci < c.item_count && c.items[ci].atom == x;
+      if (in_o && in_c) {
+        const Item& a = o.items[oi++];
+        const Item& b = c.items[ci++];
+        if (a.rule != b.rule || (a.used_children & b.used_children) != 0 || (a.root != x && b.root != x)) return;
+        link[x] = a.root == x ? b.root : a.root;
+        merged = a;
+        merged.used_children = static_cast<uint8_t>(a.used_children | b.used_children);
+        taken = &merged;
+      } else if (in_o) {
+        link[x] = o.items[oi].root;
+        merged = o.items[oi++];
+        taken = &merged;
+      } else if (in_c) {
+        link[x] = c.items[ci].root;
+        merged = c.items[ci++];
+        taken = &merged;
+      } else {
+        link[x] = 0;
+      }
+      if (taken != nullptr) {
+        for (int k = 0; k < counter_count; ++k) {
+          if (apply_rule[k] == taken->rule) {
+            ++check[k];
+            break;
           }
         }
-        if (!ok) continue;
-        for (int k = 0; k < counter_count && ok; ++k) ok = check[k] <= apply_second[k];
-        if (!ok) continue;
-        // Resolve every atom's link to the root at the end of its chain.
-        const size_t limit = vertices_.size();
-        for (int x : vertices_) {
-          int y = link[x];
-          if (y == 0 || y == x) continue;
-          int z = y;
-          size_t steps = 0;
-          while (z != 0 && link[z] != z) {
-            z = link[z];
-            if (++steps >= limit) {
-              ok = false;
-              break;
-            }
-          }
-          if (!ok) break;
-          link[x] = z;
-        }
-        if (!ok) continue;
-        for (int i = 0; i < count; ++i) key.items[i].root = link[key.items[i].atom];
-        key.item_count = static_cast<uint8_t>(count);
-        key.counters = sum;
-        key.matched = static_cast<uint8_t>(o.entry->matched | c.entry->matched);
-        put(key, n_.table.bits(*o.entry), k_.table.bits(*c.entry), o.entry->score + c.entry->score);
+        key_.items[count++] = *taken;
       }
     }
+    for (int k = 0; k < counter_count; ++k)
+      if (check[k] > apply_second[k]) return;
+    if (!resolve_roots()) return;
+    for (int i = 0; i < count; ++i) key_.items[i].root = link[key_.items[i].atom];
+    key_.item_count = static_cast<uint8_t>(count);
+    key_.counters = sum;
+    key_.matched = static_cast<uint8_t>(o.entry->matched | c.entry->matched);
+    put(key_, n_.table.bits(*o.entry), k_.table.bits(*c.entry), o.entry->score + c.entry->score);
+  }
+
+  // Resolves every atom's link to the root at the end of its chain; false
+  // when the links run in a circle.
+  bool resolve_roots() {
+    std::vector<int>& link = c_.link;
+    const size_t limit = vertices_.size();
+    for (int x : vertices_) {
+      int y = link[x];
+      if (y == 0 || y == x) continue;
+      int z = y;
+      size_t steps = 0;
+      while (z != 0 && link[z] != z) {
+        z = link[z];
+        if (++steps >= limit) return false;
+      }
+      link[x] = z;
+    }
+    return true;
   }
 
  private:
@@ -249,6 +235,7 @@ class Merger {
   int f_;
   const std::vector<int>& vertices_;
   Table& out_;
+  ConfigKey key_;  // every field read is written for each pair
 };
 
 ConfigKey key_of(const Table& table, const Table::Entry& e) {

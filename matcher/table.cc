@@ -6,6 +6,22 @@
 #include "matcher/matcher.h"
 
 namespace tarnaxel {
+namespace {
+
+// The pools a table is compacted into, kept between tables.
+struct SealScratch {
+  std::vector<uint64_t> words;
+  std::vector<uint8_t> counters;
+};
+
+SealScratch& seal_scratch() {
+  static thread_local SealScratch kept;
+  return kept;
+}
+
+}  // namespace
+
+void release_table_scratch() { seal_scratch() = SealScratch(); }
 
 void Table::reset(int counter_count, size_t bit_length, bool key_matched, bool min) {
   clear();
@@ -117,8 +133,8 @@ void Table::seal() {
   if (in_place) return;
   // Compact the slots so the pools hold only what is kept; the storage given
   // up is kept for the next compaction.
-  static thread_local std::vector<uint64_t> words;
-  static thread_local std::vector<uint8_t> counters;
+  std::vector<uint64_t>& words = seal_scratch().words;
+  std::vector<uint8_t>& counters = seal_scratch().counters;
   words.resize(out * words_per_);
   counters.resize(out * static_cast<size_t>(counter_count_));
   for (size_t i = 0; i < out; ++i) {

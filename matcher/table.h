@@ -104,6 +104,9 @@ class Table {
   size_t sealed_ = 0;  // entries at the last seal
 };
 
+// Gives back the storage that sealing keeps between tables.
+void release_table_scratch();
+
 struct Bag {
   std::vector<int> vertices;  // ascending atom numbers
   Table table;

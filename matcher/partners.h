@@ -1,0 +1,93 @@
+// The partners of a configuration in a join.  Two configurations pair only
+// when they agree on the atoms both bags hold: the same rule where both
+// match the atom, no plain child used twice, the atom the root of one side's
+// tree, and not both sides holding a forgotten tree.  Most pairs fail there,
+// so one side of the join is indexed by these fields as bit sets over its
+// table positions, and a configuration of the other side walks only the
+// positions that pass, in table order.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "matcher/table.h"
+
+namespace tarnaxel {
+
+// A stored configuration unpacked for the pair loop.
+struct Config {
+  uint8_t item_count = 0;
+  bool rootless = false;  // some item has root 0
+  Item items[8];
+  const uint8_t* counters = nullptr;
+  const Table::Entry* entry = nullptr;
+};
+
+// Unpacks every configuration of a table, in table order.
+void decode_all(const Table& table, std::vector<Config>& out);
+
+class PartnerIndex {
+ public:
+  // Indexes configs by the atoms of shared (ascending).
+  void build(const std::vector<Config>& configs, const std::vector<int>& shared);
+
+  // Calls visit(j) for every position j of the indexed configurations that
+  // can pair with o, ascending.  A position passed may still fail on what
+  // the index does not hold (counters, the joined trees).
+  template <typename Visit>
+  void for_each_partner(const Config& o, Visit visit) {
+    if (o.item_count == 0) return;
+    prepare(o);
+    const uint64_t* base = words_.data();
+    const uint64_t* excluded = base + (o.rootless ? rootless_or_empty_ : empty_);
+    for (size_t w = 0; w < words_per_; ++w) {
+      uint64_t m = ~excluded[w];
+      for (const Lane& lane : lanes_) {
+        if (m == 0) break;
+        uint64_t take = lane.rule == kNone ? 0 : base[lane.rule + w];
+        for (int b = 0; b < lane.used_count; ++b) take &= ~base[lane.used[b] + w];
+        if (lane.rooted != kNone) take &= base[lane.rooted + w];
+        m &= base[lane.absent + w] | take;
+      }
+      while (m != 0) {
+        visit(w * 64 + static_cast<size_t>(__builtin_ctzll(m)));
+        m &= m - 1;
+      }
+    }
+  }
+
+ private:
+  static constexpr size_t kNone = SIZE_MAX;
+  // What one shared atom of the visiting configuration asks of a partner,
+  // as offsets of bit sets in words_.
+  struct Lane {
+    size_t absent;  // partners without the atom
+    size_t rule;    // partners with the same rule at it, or kNone
+    size_t used[8];
+    int used_count;  // sets of partners using a child the visitor uses
+    size_t rooted;   // partners rooted at the atom, or kNone when the visitor is
+  };
+  // Bit sets of one shared atom.
+  struct Atom {
+    int atom;
+    size_t absent;
+    size_t rooted;
+    size_t used[8];                                 // by plain child
+    std::vector<std::pair<uint16_t, size_t>> rules;  // by rule, in order met
+  };
+
+  size_t new_set();
+  void set(size_t offset, size_t position) { words_[offset + position / 64] |= uint64_t{1} << (position % 64); }
+  // The lanes of o, one per shared atom it matches.
+  void prepare(const Config& o);
+
+  std::vector<uint64_t> words_;
+  size_t words_per_ = 0;
+  size_t size_ = 0;
+  size_t empty_ = 0;
+  size_t rootless_or_empty_ = 0;
+  std::vector<Atom> atoms_;
+  std::vector<Lane> lanes_;
+};
+
+}  // namespace tarnaxel
