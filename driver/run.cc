@@ -16,6 +16,7 @@
 #include "driver/routing.h"
 #include "driver/sdf_record.h"
 #include "matcher/matcher.h"
+#include "rulefile/automaton.h"
 #include "rulefile/loader.h"
 
 namespace tarnaxel {
@@ -41,12 +42,12 @@ void report_out_of_memory() {
 
 // A record whose configuration tables pass the limit is set aside as too
 // wide; the run goes on.
-void report_over_budget(int record_number) {
+void report_over_budget(int record_number, size_t limit) {
   std::fflush(stdout);
   std::fprintf(stderr,
                "record %d: the configuration tables exceed the memory limit of %zu MB; the record goes to "
                "tw_big.sdf\n",
-               record_number, table_memory_limit() >> 20);
+               record_number, limit >> 20);
 }
 
 void out_of_memory() {
@@ -56,13 +57,15 @@ void out_of_memory() {
 
 // TARNAXEL_TABLE_MEMORY_MB, when set to a positive number, replaces the
 // default limit on the configuration tables of one molecule.
-void apply_table_memory_limit() {
+size_t table_memory_limit() {
   const char* text = std::getenv("TARNAXEL_TABLE_MEMORY_MB");
-  if (text == nullptr) return;
-  char* end = nullptr;
-  unsigned long long megabytes = std::strtoull(text, &end, 10);
-  if (end != text && *end == '\0' && megabytes > 0 && megabytes < (1ull << 40))
-    set_table_memory_limit(static_cast<size_t>(megabytes) << 20);
+  if (text != nullptr) {
+    char* end = nullptr;
+    unsigned long long megabytes = std::strtoull(text, &end, 10);
+    if (end != text && *end == '\0' && megabytes > 0 && megabytes < (1ull << 40))
+      return static_cast<size_t>(megabytes) << 20;
+  }
+  return default_table_memory_limit();
 }
 
 // Writes the pieces of the statistics lines to standard output, formatted as
@@ -154,48 +157,39 @@ int run_tool(int argc, const char* const* argv) {
   }
 
   // Created before the pattern is looked at: a refused pattern leaves it empty.
-  std::FILE* automaton = std::fopen(kAutomatonFile, "wb");
-  if (automaton == nullptr || std::fclose(automaton) != 0) fail_cannot_open(kAutomatonFile);
+  std::FILE* empty = std::fopen(kAutomatonFile, "wb");
+  if (empty == nullptr || std::fclose(empty) != 0) fail_cannot_open(kAutomatonFile);
   write_automaton(compile_pattern(pattern));
 
   std::set_new_handler(out_of_memory);
-  apply_table_memory_limit();
+  const size_t limit = table_memory_limit();
   const long start = clock_ticks();
-  std::printf("Automaton Size (# of rules): %d\n\n", load_rules());
+  std::unique_ptr<const Automaton> automaton = load_rules();
+  std::printf("Automaton Size (# of rules): %d\n\n", automaton->rule_count);
 
   std::unique_ptr<LineReader> input = LineReader::open(input_name);
   if (!input) fail(Stream::err, kCannotOpenInput);
   OutputFiles outputs;
 
+  Matcher matcher(*automaton, limit);
   Molecule molecule;
-  std::vector<int> match_edges;
   int record_number = 0;
   StatsWriter stats;
   auto report = [&stats](int atoms, int bonds) { stats.count(atoms).text("\t").count(bonds).text("\t").put(); };
   while (input->begin_record()) {
     ++record_number;
     stats.number(record_number).text("\t").put();
-    read_record(*input, record_number, molecule, report);
+    read_record(*input, *automaton, record_number, molecule, report);
 
     const long record_start = clock_ticks();
-    int bonds = static_cast<int>(molecule.edge_count / 2);
-    match_edges.assign(static_cast<size_t>(bonds) + 1, 0);
-    int match_count = 0;
-    double score = 0.0;
-    int width = 0;
-    int result = 0;
-    bool over_budget = false;
-    try {
-      result = run_matcher(options, molecule, match_edges, match_count, score, width);
-    } catch (const TableLimitExceeded&) {
-      result = 2;  // judged as too wide: the record goes whole to tw_big.sdf
-      over_budget = true;
-    }
-    stats.number(result).text("\t").number(width).text("\t").score(score).text("\t");
+    const int bonds = static_cast<int>(molecule.edge_count / 2);
+    const MatchResult& r = matcher.match(options, molecule);
+    stats.number(r.result).text("\t").number(r.width).text("\t").score(r.score).text("\t");
     stats.seconds(clock_ticks() - record_start).text("\n").put();
-    if (over_budget) report_over_budget(record_number);
+    if (r.over_budget) report_over_budget(record_number, limit);
 
-    outputs.route(result, input->record(), static_cast<int>(molecule.atom_count), bonds, match_edges, match_count);
+    outputs.route(r.result, input->record(), static_cast<int>(molecule.atom_count), bonds, r.match_edges,
+                  static_cast<int>(r.match_edges.size()));
   }
   input.reset();
   std::printf("\nTotal Duration:%.3f\n", (clock_ticks() - start) / kTicksPerSecond);

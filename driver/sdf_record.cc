@@ -4,7 +4,7 @@
 #include <string_view>
 
 #include "common/fatal.h"
-#include "rulefile/tables.h"
+#include "rulefile/automaton.h"
 
 namespace tarnaxel {
 namespace {
@@ -49,7 +49,8 @@ int field_value(std::string_view line, size_t column, size_t width) {
   return negative ? -value : value;
 }
 
-void read_record(LineReader& input, int record_number, Molecule& molecule, const CountsReport& report) {
+void read_record(LineReader& input, const Automaton& automaton, int record_number, Molecule& molecule,
+                 const CountsReport& report) {
   read_required(input, record_number, "header");
   read_required(input, record_number, "header");
   std::string_view line = read_required(input, record_number, "header");
@@ -66,7 +67,7 @@ void read_record(LineReader& input, int record_number, Molecule& molecule, const
 
   for (int i = 1; i <= atom_count; ++i) {
     line = read_required(input, record_number, "atom block");
-    molecule.atoms[i] = Atom{find_atom_label(atom_symbol(line)), 0.0};
+    molecule.atoms[i] = Atom{automaton.find_atom_label(atom_symbol(line)), 0.0};
   }
   for (int k = 1; k <= bond_count; ++k) {
     line = read_required(input, record_number, "bond block");
@@ -80,7 +81,7 @@ void read_record(LineReader& input, int record_number, Molecule& molecule, const
                                      " to itself.");
     // Column 9 is the bond type; a shorter line has none.
     std::string_view type = line.size() > 8 && line[8] != '\n' ? line.substr(8, 1) : "";
-    int code = find_bond_label(type);
+    int code = automaton.find_bond_label(type);
     molecule.edges[2 * k - 1] = Edge{first, second, code, 1.0};
     molecule.edges[2 * k] = Edge{second, first, code, 1.0};
   }

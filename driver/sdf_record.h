@@ -9,6 +9,7 @@
 
 #include "common/molecule.h"
 #include "driver/line_reader.h"
+#include "rulefile/automaton.h"
 
 namespace tarnaxel {
 
@@ -17,10 +18,11 @@ using CountsReport = std::function<void(int atom_count, int bond_count)>;
 
 // Reads the rest of the record whose first line input.begin_record() has
 // just read; input.record() is its whole text afterwards.  Atom and bond
-// labels are coded through the loaded label tables.  A record whose
+// labels are coded through the automaton's label tables.  A record whose
 // connection table cannot be read ends the run with a message naming
 // record_number.
-void read_record(LineReader& input, int record_number, Molecule& molecule, const CountsReport& report);
+void read_record(LineReader& input, const Automaton& automaton, int record_number, Molecule& molecule,
+                 const CountsReport& report);
 
 // Value of a fixed-width field converted like atoi: leading blanks, an
 // optional sign, digits up to the first non-digit; 0 without digits.

@@ -12,7 +12,7 @@
 #include "driver/sdf_record.h"
 #include "matcher/matcher.h"
 #include "rulefile/loader.h"
-#include "rulefile/tables.h"
+#include "rulefile/automaton.h"
 
 namespace tarnaxel::fuzz {
 namespace {
@@ -77,25 +77,22 @@ std::string check_result(int result, const Molecule& m, const std::vector<int>& 
 
 // Reads every record of text and matches it under options; a reader
 // refusal ends the file as it ends a run.
-std::string match_all(const std::string& text, const MatchOptions& options) {
+std::string match_all(const Automaton& automaton, const std::string& text, const MatchOptions& options) {
   std::unique_ptr<LineReader> input = LineReader::from_text(text);
   std::string record;
   Molecule molecule;
-  std::vector<int> edges;
+  Matcher matcher(automaton, default_table_memory_limit());
   int number = 0;
   try {
     while (input->begin_record()) {
-      read_record(*input, ++number, molecule, [](int, int) {});
+      read_record(*input, automaton, ++number, molecule, [](int, int) {});
       record.assign(input->record());
       int bonds = static_cast<int>(molecule.edge_count / 2);
-      edges.assign(static_cast<size_t>(bonds) + 1, 0);
-      int count = 0;
-      double score = 0.0;
-      int width = 0;
-      int result = run_matcher(options, molecule, edges, count, score, width);
-      std::string broken = check_result(result, molecule, edges, count, score, width);
+      const MatchResult& r = matcher.match(options, molecule);
+      const int count = static_cast<int>(r.match_edges.size());
+      std::string broken = check_result(r.result, molecule, r.match_edges, count, r.score, r.width);
       if (!broken.empty()) return "record " + std::to_string(number) + ": " + broken;
-      if (result == 1) mark_unmatched_bonds(record, static_cast<int>(molecule.atom_count), bonds, edges, count);
+      if (r.result == 1) mark_unmatched_bonds(record, static_cast<int>(molecule.atom_count), bonds, r.match_edges, count);
     }
   } catch (const Fatal&) {
   }
@@ -103,9 +100,9 @@ std::string match_all(const std::string& text, const MatchOptions& options) {
 }
 
 // Matches the fixed molecules under all eight option sets.
-std::string match_fixed_molecules() {
+std::string match_fixed_molecules(const Automaton& automaton) {
   for (unsigned bits = 0; bits < 8; ++bits) {
-    std::string broken = match_all(kMolecules, options_of(bits));
+    std::string broken = match_all(automaton, kMolecules, options_of(bits));
     if (!broken.empty()) return "options " + std::to_string(bits) + ", " + broken;
   }
   return "";
@@ -125,40 +122,41 @@ std::string check_compile(const uint8_t* data, size_t size) {
     if (fatal.bytes().empty()) return "empty refusal";
     return "";
   }
+  std::unique_ptr<const Automaton> loaded;
   try {
-    load_rules_from_text(automaton);
+    loaded = load_rules_from_text(automaton);
   } catch (const Fatal& fatal) {
     // Unpaired ring-bond digits compile to rules naming unknown states,
     // and a long pattern can outgrow the tables: the loader refuses those.
     if (fatal.bytes().empty()) return "empty refusal";
     return "";
   }
-  return match_fixed_molecules();
+  return match_fixed_molecules(*loaded);
 }
 
 std::string check_loader(const uint8_t* data, size_t size) {
+  std::unique_ptr<const Automaton> loaded;
   try {
-    load_rules_from_text(std::string_view(reinterpret_cast<const char*>(data), size));
+    loaded = load_rules_from_text(std::string_view(reinterpret_cast<const char*>(data), size));
   } catch (const Fatal& fatal) {
     if (fatal.bytes().empty()) return "empty refusal";
     return "";
   }
-  return match_fixed_molecules();
+  return match_fixed_molecules(*loaded);
 }
 
 std::string check_records(const uint8_t* data, size_t size) {
   if (size == 0) return "";
-  // The automata are compiled once; each input reloads the one it uses.
-  static const std::vector<std::string> automata = [] {
-    std::vector<std::string> texts;
+  // The automata are compiled and loaded once.
+  static const std::vector<std::unique_ptr<const Automaton>> automata = [] {
+    std::vector<std::unique_ptr<const Automaton>> loaded;
     for (const char* p : kRecordPatterns) {
       std::string pattern = p;
-      texts.push_back(compile_pattern(pattern));
+      loaded.push_back(load_rules_from_text(compile_pattern(pattern)));
     }
-    return texts;
+    return loaded;
   }();
-  load_rules_from_text(automata[data[0] % 3]);
-  return match_all(std::string(reinterpret_cast<const char*>(data) + 1, size - 1), options_of(data[0] / 3u));
+  return match_all(*automata[data[0] % 3], std::string(reinterpret_cast<const char*>(data) + 1, size - 1), options_of(data[0] / 3u));
 }
 
 std::string check_marking(const uint8_t* data, size_t size) {

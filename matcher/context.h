@@ -5,16 +5,36 @@
 
 #include "common/molecule.h"
 #include "matcher/matcher.h"
+#include "matcher/partners.h"
 #include "matcher/table.h"
 #include "matcher/viable.h"
+#include "rulefile/automaton.h"
 
 namespace tarnaxel {
 
-struct MatchContext {
-  MatchContext(const MatchOptions& o, const Molecule& m);
+// Storage the stages reuse from molecule to molecule; owned by a Matcher.
+struct JoinScratch {
+  std::vector<int> link;
+  std::vector<int> degree;
+  Table spare;
+  std::vector<Config> ns;  // the two sides of a join, decoded
+  std::vector<Config> ks;
+  std::vector<int> shared;
+  std::vector<int> vertices;
+  PartnerIndex index;
+  ConfigKey next;
+  std::vector<int> at_v;  // the rules of a bond's two ends
+  std::vector<int> at_w;
+  SealScratch seal;
+};
 
+struct MatchContext {
+  MatchContext(const Automaton& a, const MatchOptions& o, const Molecule& m, JoinScratch& s, size_t limit);
+
+  const Automaton& automaton;
   const MatchOptions& options;
   const Molecule& molecule;
+  JoinScratch& scratch;
   ConfigStore store;
   bool accepted = false;       // some configuration completed with a matched atom
   std::vector<int>& link;      // root resolution of one pair, by atom
@@ -30,9 +50,6 @@ void add_leaf_configs(MatchContext& context, Bag& leaf, int u);
 // only by a strictly better score), or null; under "-min" only
 // configurations that match some atom count.
 const Table::Entry* best_config(const MatchContext& context, const Table& table);
-
-// Gives back the storage the joins keep between molecules.
-void release_join_storage();
 
 // Merges bag k into bag n, forgetting atom f (0: none).  k is consumed.
 void merge_bags(MatchContext& context, Bag& n, Bag& k, int f);

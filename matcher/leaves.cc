@@ -3,7 +3,7 @@
 // between v and w, a starred child of v, and with "-ind" the bond left out.
 #include "matcher/context.h"
 #include "matcher/viable.h"
-#include "rulefile/tables.h"
+#include "rulefile/automaton.h"
 
 namespace tarnaxel {
 namespace {
@@ -41,10 +41,10 @@ void add_leaf_configs(MatchContext& context, Bag& leaf, int u) {
     // first; with_bonds, only rules with enough bonds at their atom.
     auto rule_pairs = [&](bool with_bonds, auto visit) {
       viable.for_each(v, [&](int i) {
-        const Rule& ri = rules[i];
+        const Rule& ri = context.automaton.rules[i];
         if (with_bonds && deg_v < bonds_needed(ri)) return;
         viable.for_each(w, [&](int j) {
-          const Rule& rj = rules[j];
+          const Rule& rj = context.automaton.rules[j];
           if (with_bonds && deg_w < bonds_needed(rj)) return;
           visit(i, ri, j, rj);
         });
@@ -72,15 +72,15 @@ void add_leaf_configs(MatchContext& context, Bag& leaf, int u) {
   if (context.options.ind && !context.options.span) {
     store_pair(context, leaf, item(v, 0, 0, v), item(w, 0, 0, w), false, 0.0);
     // Rules ascending; a rule that can stand at both atoms is put at v first.
-    static thread_local std::vector<int> at_v;
-    static thread_local std::vector<int> at_w;
+    std::vector<int>& at_v = context.scratch.at_v;
+    std::vector<int>& at_w = context.scratch.at_w;
     at_v.clear();
     at_w.clear();
     viable.for_each(v, [&](int r) {
-      if (deg_v >= rules[r].plain_count) at_v.push_back(r);
+      if (deg_v >= context.automaton.rules[r].plain_count) at_v.push_back(r);
     });
     viable.for_each(w, [&](int r) {
-      if (deg_w >= rules[r].plain_count) at_w.push_back(r);
+      if (deg_w >= context.automaton.rules[r].plain_count) at_w.push_back(r);
     });
     size_t a = 0;
     size_t b = 0;

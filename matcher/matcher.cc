@@ -11,7 +11,8 @@
 #include "matcher/adjacency.h"
 #include "matcher/context.h"
 #include "matcher/order.h"
-#include "rulefile/tables.h"
+#include "matcher/viable.h"
+#include "rulefile/automaton.h"
 
 namespace tarnaxel {
 namespace {
@@ -77,11 +78,6 @@ class BagSet {
 class BagArena {
  public:
   void restart() { used_ = 0; }
-  // Gives back every bag and its storage.
-  void release() {
-    bags_.clear();
-    used_ = 0;
-  }
   Bag* acquire() {
     if (used_ == bags_.size()) bags_.push_back(std::make_unique<Bag>());
     Bag* bag = bags_[used_++].get();
@@ -97,81 +93,42 @@ class BagArena {
   size_t used_ = 0;
 };
 
-BagArena& bag_arena() {
-  static thread_local BagArena arena;
-  return arena;
-}
-
-size_t limit_bytes = 0;  // 0: not set yet
-
-// True when no loaded rule hands a state to any child: the automaton of a
-// pattern of one atom (or of alternatives of single atoms).
-bool every_rule_childless() {
-  for (int r = 1; r <= rule_count; ++r)
-    if (rules[r].plain_count != 0 || rules[r].star_count != 0) return false;
+// True when no rule hands a state to any child: the automaton of a pattern
+// of one atom (or of alternatives of single atoms).
+bool every_rule_childless(const Automaton& a) {
+  for (int r = 1; r <= a.rule_count; ++r)
+    if (a.rules[r].plain_count != 0 || a.rules[r].star_count != 0) return false;
   return true;
-}
-
-// A childless automaton matches a single atom, so a record is judged without
-// a decomposition: accepted when some atom carries the symbol of a rule of
-// the first state; with span, only when every atom is unbonded and does.
-// No bond is ever part of such a match.
-int decide_single_atom(const MatchOptions& options, const Molecule& molecule) {
-  auto fits = [&](const Atom& atom) {
-    for (int r = 1; r <= rule_count; ++r)
-      if (rules[r].state == 1 && rules[r].symbol == atom.label) return true;
-    return false;
-  };
-  const size_t n = molecule.atom_count;
-  if (options.span == 0) {
-    for (size_t a = 1; a <= n; ++a)
-      if (fits(molecule.atoms[a])) return 1;
-    return 0;
-  }
-  if (n == 0 || molecule.edge_count != 0) return 0;
-  for (size_t a = 1; a <= n; ++a)
-    if (!fits(molecule.atoms[a])) return 0;
-  return 1;
 }
 
 }  // namespace
 
-void set_table_memory_limit(size_t bytes) { limit_bytes = bytes; }
-
-size_t table_memory_limit() {
-  if (limit_bytes == 0) {
-    long pages = sysconf(_SC_PHYS_PAGES);
-    long page_size = sysconf(_SC_PAGESIZE);
-    limit_bytes = pages > 0 && page_size > 0 ? static_cast<size_t>(pages) * static_cast<size_t>(page_size) / 2
-                                             : size_t{1} << 32;
-  }
-  return limit_bytes;
-}
+// Everything a matcher reuses from one molecule to the next.
+struct MatcherStorage {
+  EliminationGraph neighbours;
+  OrderFinder finder;
+  std::vector<int> order;
+  Viability viable;
+  std::vector<char> remaining;
+  BagArena arena;
+  // Directed edges by their pair of atoms (smaller first), in edge order
+  // within a pair: atom numbers and edge numbers each fit in 16 bits.
+  std::vector<uint64_t> edges;
+  // A bag is listed under each of its atoms; the bag with no atom left (the
+  // root of what is eliminated so far) is kept aside.
+  std::vector<BagSet> open_bags;
+  Bag* root = nullptr;
+  std::vector<Bag*> holding;
+  JoinScratch scratch;
+};
 
 namespace {
 
-// Runs the automaton over the decomposition that the elimination order
-// gives; returns 0 or 1 as run_matcher does.
-int run_tables(const MatchOptions& options, const Molecule& molecule, EliminationGraph& neighbours,
-               const std::vector<int>& order, std::vector<int>& match_edges, int& match_count, double& score) {
-  // Rules that cannot stand anywhere in a finished match never enter a table;
-  // when no match can finish, the molecule is rejected here.
-  static thread_local Viability viable;
-  if (!viable.compute(molecule, neighbours.degrees(), options.span != 0, options.every_rule != 0)) return 0;
-  MatchContext context(options, molecule);
-  const size_t n = molecule.atom_count;
-  for (size_t a = 1; a <= n; ++a) context.degree[a] = neighbours.degree(a);
-  context.viable = &viable;
-  static thread_local std::vector<char> remaining;
-  remaining.assign(n + 1, 1);
-
-  // One leaf per bonded pair of atoms, recording its first directed edge;
-  // every directed edge of the pair adds its configurations, in order.
-  BagArena& arena = bag_arena();
-  arena.restart();
-  // Directed edges by their pair of atoms (smaller first), in edge order
-  // within a pair: atom numbers and edge numbers each fit in 16 bits.
-  static thread_local std::vector<uint64_t> edges;
+// One leaf per bonded pair of atoms, recording its first directed edge;
+// every directed edge of the pair adds its configurations, in order.
+void build_leaves(MatchContext& context, MatcherStorage& s) {
+  const Molecule& molecule = context.molecule;
+  std::vector<uint64_t>& edges = s.edges;
   edges.resize(molecule.edge_count);
   for (uint32_t u = 1; u <= molecule.edge_count; ++u) {
     const Edge& e = molecule.edges[u];
@@ -181,17 +138,11 @@ int run_tables(const MatchOptions& options, const Molecule& molecule, Eliminatio
   std::sort(edges.begin(), edges.end());
   auto pair_key = [](uint64_t key) { return key >> 20; };
   auto edge_of = [](uint64_t key) { return static_cast<int>(key & 0xFFFFFu); };
-  static thread_local std::vector<BagSet> open_bags;
-  if (open_bags.size() < n + 1) open_bags.resize(n + 1);
-  for (size_t a = 0; a <= n; ++a) open_bags[a].clear();
-  // A bag is listed under each of its atoms; the bag with no atom left (the
-  // root of what is eliminated so far) is kept aside.
-  Bag* root = nullptr;
   for (size_t i = 0; i < edges.size();) {
     const uint64_t pair = pair_key(edges[i]);
     const int v = static_cast<int>(pair >> 20);
     const int w = static_cast<int>(pair & 0xFFFFFu);
-    Bag* leaf = arena.acquire();
+    Bag* leaf = s.arena.acquire();
     leaf->vertices = {v, w};
     leaf->is_leaf = 1;
     leaf->edge_list = {edge_of(edges[i])};
@@ -199,79 +150,145 @@ int run_tables(const MatchOptions& options, const Molecule& molecule, Eliminatio
     for (; i < edges.size() && pair_key(edges[i]) == pair; ++i) add_leaf_configs(context, *leaf, edge_of(edges[i]));
     context.store.seal(leaf->table);
     const BagSet::Key key = BagSet::key_of(*leaf);
-    open_bags[static_cast<size_t>(v)].insert(key, leaf);
-    open_bags[static_cast<size_t>(w)].insert(key, leaf);
+    s.open_bags[static_cast<size_t>(v)].insert(key, leaf);
+    s.open_bags[static_cast<size_t>(w)].insert(key, leaf);
   }
+}
 
-  static thread_local std::vector<Bag*> holding;
-  for (int v : order) {
-    if (v < 1 || static_cast<size_t>(v) > n || !remaining[static_cast<size_t>(v)])
-      fail(Stream::err, "Error: Elimination Order is Wrong!");
-    remaining[static_cast<size_t>(v)] = 0;
-    Bag* bag = arena.acquire();
-    holding.clear();
-    open_bags[static_cast<size_t>(v)].for_each([](Bag* k) { holding.push_back(k); });
-    for (size_t i = 0; i < holding.size(); ++i) {
-      Bag* k = holding[i];
-      const BagSet::Key key = BagSet::key_of(*k);
-      for (int x : k->vertices)
-        if (x != v) open_bags[static_cast<size_t>(x)].erase(key);
-      if (i + 1 < holding.size()) {
-        merge_bags(context, *bag, *k, 0);
-      } else {
-        merge_bags(context, *bag, *k, v);
-        bag->vertices.erase(std::remove(bag->vertices.begin(), bag->vertices.end(), v), bag->vertices.end());
-        bag->is_leaf = 0;
-      }
+// Eliminates atom v: every bag that holds it is merged into a new bag, which
+// forgets v and joins a bag with the same atoms if there is one.
+void eliminate(MatchContext& context, MatcherStorage& s, int v) {
+  std::vector<BagSet>& open_bags = s.open_bags;
+  Bag* bag = s.arena.acquire();
+  std::vector<Bag*>& holding = s.holding;
+  holding.clear();
+  open_bags[static_cast<size_t>(v)].for_each([&holding](Bag* k) { holding.push_back(k); });
+  for (size_t i = 0; i < holding.size(); ++i) {
+    Bag* k = holding[i];
+    const BagSet::Key key = BagSet::key_of(*k);
+    for (int x : k->vertices)
+      if (x != v) open_bags[static_cast<size_t>(x)].erase(key);
+    if (i + 1 < holding.size()) {
+      merge_bags(context, *bag, *k, 0);
+    } else {
+      merge_bags(context, *bag, *k, v);
+      bag->vertices.erase(std::remove(bag->vertices.begin(), bag->vertices.end(), v), bag->vertices.end());
+      bag->is_leaf = 0;
     }
-    open_bags[static_cast<size_t>(v)].clear();
-    const BagSet::Key key = BagSet::key_of(*bag);
-    // A bag with the same atoms is listed under each of them.
-    Bag* same = bag->vertices.empty() ? root : open_bags[static_cast<size_t>(bag->vertices[0])].find(key);
-    if (same != nullptr) {
-      neighbours.for_each(static_cast<size_t>(v), [&](size_t a) { open_bags[a].erase(key); });
-      merge_bags(context, *bag, *same, 0);
-    }
-    if (bag->vertices.empty()) root = bag;
-    neighbours.for_each(static_cast<size_t>(v), [&](size_t a) { open_bags[a].insert(key, bag); });
-    // Eliminate v from the graph, adding fill edges between its neighbours.
-    neighbours.eliminate(static_cast<size_t>(v));
   }
-
-  // Every atom is eliminated: what is left is the root bag.
-  if (!context.accepted || root == nullptr) return 0;
-  const Table::Entry* best = best_config(context, root->table);
-  if (best == nullptr) return 0;
-  const BitsRef used = root->table.bits(*best);
-  for (size_t i = 0; i < root->edge_list.size(); ++i)
-    if (bit(used.words, i)) match_edges[static_cast<size_t>(match_count++)] = root->edge_list[i];
-  score = best->score;
-  std::sort(match_edges.begin(), match_edges.begin() + match_count);
-  return 1;
+  open_bags[static_cast<size_t>(v)].clear();
+  const BagSet::Key key = BagSet::key_of(*bag);
+  // A bag with the same atoms is listed under each of them.
+  Bag* same = bag->vertices.empty() ? s.root : open_bags[static_cast<size_t>(bag->vertices[0])].find(key);
+  if (same != nullptr) {
+    s.neighbours.for_each(static_cast<size_t>(v), [&](size_t a) { open_bags[a].erase(key); });
+    merge_bags(context, *bag, *same, 0);
+  }
+  if (bag->vertices.empty()) s.root = bag;
+  s.neighbours.for_each(static_cast<size_t>(v), [&](size_t a) { open_bags[a].insert(key, bag); });
+  // Eliminate v from the graph, adding fill edges between its neighbours.
+  s.neighbours.eliminate(static_cast<size_t>(v));
 }
 
 }  // namespace
 
-int run_matcher(const MatchOptions& options, const Molecule& molecule, std::vector<int>& match_edges,
-                int& match_count, double& score, int& width) {
-  match_count = 0;
-  score = 0.0;
-  static thread_local EliminationGraph neighbours;
-  neighbours.build(molecule);
-  static thread_local std::vector<int> order;
-  width = choose_order(neighbours, order);
-  if (width > kMaxWidth) return 2;
-  if (every_rule_childless()) return decide_single_atom(options, molecule);
-  try {
-    return run_tables(options, molecule, neighbours, order, match_edges, match_count, score);
-  } catch (const TableLimitExceeded&) {
-    // The tables of this molecule are given back before the next one.
-    bag_arena().release();
-    release_join_storage();
-    match_count = 0;
-    score = 0.0;
-    throw;
+size_t default_table_memory_limit() {
+  long pages = sysconf(_SC_PHYS_PAGES);
+  long page_size = sysconf(_SC_PAGESIZE);
+  return pages > 0 && page_size > 0 ? static_cast<size_t>(pages) * static_cast<size_t>(page_size) / 2
+                                    : size_t{1} << 32;
+}
+
+Matcher::Matcher(const Automaton& automaton, size_t table_limit)
+    : automaton_(automaton),
+      table_limit_(table_limit),
+      childless_(every_rule_childless(automaton)),
+      storage_(std::make_unique<MatcherStorage>()) {}
+
+Matcher::~Matcher() = default;
+
+// A childless automaton matches a single atom, so a record is judged without
+// a decomposition: accepted when some atom carries the symbol of a rule of
+// the first state; with span, only when every atom is unbonded and does.
+// No bond is ever part of such a match.
+int Matcher::judge_single_atom(const MatchOptions& options, const Molecule& molecule) const {
+  const Automaton& a = automaton_;
+  auto fits = [&a](const Atom& atom) {
+    for (int r = 1; r <= a.rule_count; ++r)
+      if (a.rules[r].state == 1 && a.rules[r].symbol == atom.label) return true;
+    return false;
+  };
+  const size_t n = molecule.atom_count;
+  if (options.span == 0) {
+    for (size_t i = 1; i <= n; ++i)
+      if (fits(molecule.atoms[i])) return kAccepted;
+    return kRejected;
   }
+  if (n == 0 || molecule.edge_count != 0) return kRejected;
+  for (size_t i = 1; i <= n; ++i)
+    if (!fits(molecule.atoms[i])) return kRejected;
+  return kAccepted;
+}
+
+// Runs the automaton over the decomposition that the elimination order
+// gives; the verdict, and the match in result_.
+int Matcher::run_tables(const MatchOptions& options, const Molecule& molecule) {
+  MatcherStorage& s = *storage_;
+  // Rules that cannot stand anywhere in a finished match never enter a table;
+  // when no match can finish, the molecule is rejected here.
+  if (!s.viable.compute(automaton_, molecule, s.neighbours.degrees(), options.span != 0, options.every_rule != 0))
+    return kRejected;
+  MatchContext context(automaton_, options, molecule, s.scratch, table_limit_);
+  const size_t n = molecule.atom_count;
+  for (size_t a = 1; a <= n; ++a) context.degree[a] = s.neighbours.degree(a);
+  context.viable = &s.viable;
+  s.remaining.assign(n + 1, 1);
+  s.arena.restart();
+  if (s.open_bags.size() < n + 1) s.open_bags.resize(n + 1);
+  for (size_t a = 0; a <= n; ++a) s.open_bags[a].clear();
+  s.root = nullptr;
+  build_leaves(context, s);
+
+  for (int v : s.order) {
+    if (v < 1 || static_cast<size_t>(v) > n || !s.remaining[static_cast<size_t>(v)])
+      fail(Stream::err, "Error: Elimination Order is Wrong!");
+    s.remaining[static_cast<size_t>(v)] = 0;
+    eliminate(context, s, v);
+  }
+
+  // Every atom is eliminated: what is left is the root bag.
+  if (!context.accepted || s.root == nullptr) return kRejected;
+  const Table::Entry* best = best_config(context, s.root->table);
+  if (best == nullptr) return kRejected;
+  const BitsRef used = s.root->table.bits(*best);
+  for (size_t i = 0; i < s.root->edge_list.size(); ++i)
+    if (bit(used.words, i)) result_.match_edges.push_back(s.root->edge_list[i]);
+  result_.score = best->score;
+  std::sort(result_.match_edges.begin(), result_.match_edges.end());
+  return kAccepted;
+}
+
+const MatchResult& Matcher::match(const MatchOptions& options, const Molecule& molecule) {
+  result_.score = 0.0;
+  result_.match_edges.clear();
+  result_.over_budget = false;
+  MatcherStorage& s = *storage_;
+  s.neighbours.build(molecule);
+  result_.width = s.finder.choose(s.neighbours, s.order);
+  if (result_.width > kMaxWidth) {
+    result_.result = kTooWide;
+  } else if (childless_) {
+    result_.result = judge_single_atom(options, molecule);
+  } else {
+    try {
+      result_.result = run_tables(options, molecule);
+    } catch (const TableLimitExceeded&) {
+      // Judged too wide; the tables are given back before the next molecule.
+      storage_ = std::make_unique<MatcherStorage>();
+      result_ = MatchResult{kTooWide, result_.width, 0.0, {}, true};
+    }
+  }
+  return result_;
 }
 
 }  // namespace tarnaxel

@@ -1,19 +1,22 @@
-// The matcher: decides whether the loaded automaton accepts a molecule and
-// which bonds form the best match.  It builds an elimination order of the
-// atoms, turns it into a tree decomposition of width at most 7 (one leaf bag
-// per bond; eliminating an atom merges every bag that holds it), and runs
-// the automaton over the decomposition as a dynamic programme over tables
-// of partial matches.  Entry point: run_matcher().
+// The matcher: decides whether an automaton accepts a molecule and which
+// bonds form the best match.  It builds an elimination order of the atoms,
+// turns it into a tree decomposition of width at most 7 (one leaf bag per
+// bond; eliminating an atom merges every bag that holds it), and runs the
+// automaton over the decomposition as a dynamic programme over tables of
+// partial matches.  Entry point: Matcher::match().
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <new>
 #include <vector>
 
 #include "common/molecule.h"
 
 namespace tarnaxel {
+
+struct Automaton;
 
 struct MatchOptions {
   uint8_t span = 0;         // every atom must be matched
@@ -28,21 +31,54 @@ struct MatchOptions {
 
 constexpr int kMaxWidth = 7;
 
-// Thrown by run_matcher when the configuration tables of one molecule would
-// hold more than the table memory limit: the run ends as if memory were
-// exhausted, before the machine starts swapping.
+// The result column of a statistics line.
+enum MatchVerdict : int { kRejected = 0, kAccepted = 1, kTooWide = 2 };
+
+struct MatchResult {
+  int result = kRejected;
+  int width = 0;
+  double score = 0.0;
+  // The directed-edge numbers of the match, ascending, one per used bond.
+  std::vector<int> match_edges;
+  // The configuration tables passed the table memory limit: judged too wide.
+  bool over_budget = false;
+};
+
+// Thrown inside the matcher when the configuration tables of one molecule
+// would hold more than its table memory limit.
 struct TableLimitExceeded : std::bad_alloc {
   const char* what() const noexcept override { return "configuration tables over the memory limit"; }
 };
 
-// The bytes the configuration tables of one molecule may hold.  The default
-// is half of the machine's physical memory.
-void set_table_memory_limit(size_t bytes);
-size_t table_memory_limit();
+// Half of the machine's physical memory: the default limit on the
+// configuration tables of one molecule, shared by the matchers of a run.
+size_t default_table_memory_limit();
 
-// Returns 0 (rejected), 1 (accepted) or 2 (width above 7).  match_edges
-// receives match_count directed-edge numbers, ascending, one per used bond.
-int run_matcher(const MatchOptions& options, const Molecule& molecule, std::vector<int>& match_edges,
-                int& match_count, double& score, int& width);
+struct MatcherStorage;
+
+// Judges molecules against one automaton, keeping its working storage from
+// one molecule to the next.  Matchers on one automaton may run at once on
+// different threads; one matcher is used by one thread at a time.
+class Matcher {
+ public:
+  // table_limit: the bytes the tables of one molecule may hold.
+  Matcher(const Automaton& automaton, size_t table_limit);
+  ~Matcher();
+  Matcher(const Matcher&) = delete;
+  Matcher& operator=(const Matcher&) = delete;
+
+  const MatchResult& match(const MatchOptions& options, const Molecule& molecule);
+  size_t table_limit() const { return table_limit_; }
+
+ private:
+  int run_tables(const MatchOptions& options, const Molecule& molecule);
+  int judge_single_atom(const MatchOptions& options, const Molecule& molecule) const;
+
+  const Automaton& automaton_;
+  size_t table_limit_;
+  bool childless_;  // no rule hands a state to a child
+  std::unique_ptr<MatcherStorage> storage_;
+  MatchResult result_;
+};
 
 }  // namespace tarnaxel

@@ -8,42 +8,20 @@
 
 #include "matcher/context.h"
 #include "matcher/partners.h"
-#include "rulefile/tables.h"
+#include "rulefile/automaton.h"
 
 namespace tarnaxel {
 
-namespace {
-
-// Storage the matcher reuses from molecule to molecule.
-struct Scratch {
-  std::vector<int> link;
-  std::vector<int> degree;
-  Table spare;
-  std::vector<Config> ns;  // the two sides of a join, decoded
-  std::vector<Config> ks;
-  std::vector<int> shared;
-  PartnerIndex index;
-};
-
-Scratch& scratch() {
-  static thread_local Scratch kept;
-  return kept;
-}
-
-}  // namespace
-
-void release_join_storage() {
-  scratch() = Scratch();
-  release_table_scratch();
-}
-
-MatchContext::MatchContext(const MatchOptions& o, const Molecule& m)
-    : options(o),
+MatchContext::MatchContext(const Automaton& a, const MatchOptions& o, const Molecule& m, JoinScratch& s,
+                           size_t limit)
+    : automaton(a),
+      options(o),
       molecule(m),
-      store(apply_count, o.min != 0, table_memory_limit()),
-      link(scratch().link),
-      degree(scratch().degree),
-      spare(scratch().spare) {
+      scratch(s),
+      store(a.apply_count, o.min != 0, limit, &s.seal),
+      link(s.link),
+      degree(s.degree),
+      spare(s.spare) {
   // Every link read in a join is written first in that join.
   link.resize(m.atom_count + 1);
   degree.assign(m.atom_count + 1, 0);
@@ -52,12 +30,12 @@ MatchContext::MatchContext(const MatchOptions& o, const Molecule& m)
 
 namespace {
 
-uint8_t full_mask(int rule) { return static_cast<uint8_t>((1u << rules[rule].plain_count) - 1u); }
+uint8_t full_mask(const Rule& rule) { return static_cast<uint8_t>((1u << rule.plain_count) - 1u); }
 
 class Merger {
  public:
   Merger(MatchContext& context, Bag& n, Bag& k, int f, const std::vector<int>& vertices, Table& out)
-      : c_(context), n_(n), k_(k), f_(f), vertices_(vertices), out_(out) {}
+      : c_(context), a_(context.automaton), n_(n), k_(k), f_(f), vertices_(vertices), out_(out) {}
 
   // Stores into the new table: through forgetting when an atom is forgotten.
   void put(const ConfigKey& key, BitsRef first, BitsRef second, double score) {
@@ -98,15 +76,15 @@ class Merger {
       other_rootless = other_rootless || key.items[i].root == 0;
       other_rooted_at_f = other_rooted_at_f || key.items[i].root == f_;
     }
-    if (item.used_children != full_mask(r)) return;
+    if (item.used_children != full_mask(a_.rules[r])) return;
 
     uint8_t counters[kApplySlots];
     const int counter_count = c_.store.counter_count();
     for (int k = 0; k < counter_count; ++k) {
       counters[k] = key.counters ? key.counters[k] : 0;
-      if (apply_rule[k] == r) ++counters[k];
+      if (a_.apply_rule[k] == r) ++counters[k];
     }
-    static thread_local ConfigKey next;  // every field read is written below
+    ConfigKey& next = c_.scratch.next;  // every field read is written below
     next.item_count = static_cast<uint8_t>(count - 1);
     next.counters = counters;
     next.matched = key.matched;
@@ -120,16 +98,16 @@ class Merger {
     double next_score = score + (r != 0 ? c_.molecule.atoms[f_].value : 0.0);
 
     if (complete) {
-      if (t == f_ && rules[r].state != 1) return;
+      if (t == f_ && a_.rules[r].state != 1) return;
       for (int k = 0; k < counter_count; ++k) {
-        int used = (key.counters ? key.counters[k] : 0) + (apply_rule[k] == r ? 1 : 0);
-        if (used < apply_first[k] || used > apply_second[k]) return;
+        int used = (key.counters ? key.counters[k] : 0) + (a_.apply_rule[k] == r ? 1 : 0);
+        if (used < a_.apply_first[k] || used > a_.apply_second[k]) return;
       }
       if (r != 0) c_.accepted = true;
     } else {
       if (t == 0 && !other_rootless) return;
       if (t == f_) {
-        if (rules[r].state != 1) return;
+        if (a_.rules[r].state != 1) return;
         // A matched root leaves only when its tree lives on in the bag.
         if (r != 0 && (other_rootless || !other_rooted_at_f)) return;
       }
@@ -141,10 +119,10 @@ class Merger {
   // on their shared atoms, in the order of n's table and then of k's.
   void pairs() {
     // Each side decoded once; the second indexed by the atoms both hold.
-    std::vector<Config>& ns = scratch().ns;
-    std::vector<Config>& ks = scratch().ks;
-    std::vector<int>& shared = scratch().shared;
-    PartnerIndex& index = scratch().index;
+    std::vector<Config>& ns = c_.scratch.ns;
+    std::vector<Config>& ks = c_.scratch.ks;
+    std::vector<int>& shared = c_.scratch.shared;
+    PartnerIndex& index = c_.scratch.index;
     decode_all(n_.table, ns);
     decode_all(k_.table, ks);
     shared.clear();
@@ -191,7 +169,7 @@ class Merger {
       }
       if (taken != nullptr) {
         for (int k = 0; k < counter_count; ++k) {
-          if (apply_rule[k] == taken->rule) {
+          if (a_.apply_rule[k] == taken->rule) {
             ++check[k];
             break;
           }
@@ -200,7 +178,7 @@ class Merger {
       }
     }
     for (int k = 0; k < counter_count; ++k)
-      if (check[k] > apply_second[k]) return;
+      if (check[k] > a_.apply_second[k]) return;
     if (!resolve_roots()) return;
     for (int i = 0; i < count; ++i) key_.items[i].root = link[key_.items[i].atom];
     key_.item_count = static_cast<uint8_t>(count);
@@ -230,6 +208,7 @@ class Merger {
 
  private:
   MatchContext& c_;
+  const Automaton& a_;
   Bag& n_;
   Bag& k_;
   int f_;
@@ -265,7 +244,7 @@ const Table::Entry* best_config(const MatchContext& context, const Table& table)
 }
 
 void merge_bags(MatchContext& context, Bag& n, Bag& k, int f) {
-  static thread_local std::vector<int> vertices;
+  std::vector<int>& vertices = context.scratch.vertices;
   vertices.clear();
   std::set_union(n.vertices.begin(), n.vertices.end(), k.vertices.begin(), k.vertices.end(),
                  std::back_inserter(vertices));

@@ -10,33 +10,25 @@
 namespace tarnaxel {
 
 int compute_order(const Molecule& molecule, const std::vector<int32_t>& priority, std::vector<int>& order) {
-  static thread_local EliminationGraph built;
+  EliminationGraph built;
   built.build(molecule);
-  return compute_order(built, priority, order);
+  return OrderFinder().compute(built, priority, order);
 }
 
-int compute_order(const EliminationGraph& molecule_graph, const std::vector<int32_t>& priority,
-                  std::vector<int>& order) {
+int OrderFinder::compute(const EliminationGraph& molecule_graph, const std::vector<int32_t>& priority,
+                         std::vector<int>& order) {
   const size_t n = molecule_graph.atoms();
-  static thread_local EliminationGraph graph;
-  graph = molecule_graph;
+  graph_ = molecule_graph;
+  EliminationGraph& graph = graph_;
   // Atoms in scan order: priority ascending (signed), then atom number.
-  static thread_local std::vector<int> scan;
+  std::vector<int>& scan = scan_;
   scan.resize(n);
   for (size_t a = 1; a <= n; ++a) scan[a - 1] = static_cast<int>(a);
   if (std::any_of(priority.begin() + 1, priority.begin() + static_cast<long>(n) + 1, [](int32_t p) { return p != 0; }))
     std::sort(scan.begin(), scan.end(), [&](int a, int b) {
       return std::make_pair(priority[static_cast<size_t>(a)], a) < std::make_pair(priority[static_cast<size_t>(b)], b);
     });
-  // By atom: its scan position, touch_score, the index of its key, and
-  // whether it was touched since it last lost a neighbour.
-  struct State {
-    uint32_t position;
-    int32_t touch_score;
-    uint32_t slot;
-    uint32_t touched;
-  };
-  static thread_local std::vector<State> state;
+  std::vector<State>& state = state_;
   state.resize(n + 1);
   for (size_t c = 0; c < n; ++c) {
     const size_t a = static_cast<size_t>(scan[c]);
@@ -50,7 +42,7 @@ int compute_order(const EliminationGraph& molecule_graph, const std::vector<int3
   // degree with the greatest touch_score, the first in scan order among
   // equals.  Keys are unique, so an eliminated atom's key is replaced by the
   // last one and the scan shrinks.
-  static thread_local std::vector<uint64_t> keys;
+  std::vector<uint64_t>& keys = keys_;
   keys.resize(n);
   auto refresh = [&](size_t a) {
     const State& s = state[a];
@@ -90,22 +82,22 @@ int compute_order(const EliminationGraph& molecule_graph, const std::vector<int3
 }
 
 int choose_order(const Molecule& molecule, std::vector<int>& order) {
-  static thread_local EliminationGraph built;
+  EliminationGraph built;
   built.build(molecule);
-  return choose_order(built, order);
+  return OrderFinder().choose(built, order);
 }
 
-int choose_order(const EliminationGraph& molecule_graph, std::vector<int>& order) {
+int OrderFinder::choose(const EliminationGraph& molecule_graph, std::vector<int>& order) {
   const size_t n = molecule_graph.atoms();
-  static thread_local std::vector<int32_t> priority;
+  std::vector<int32_t>& priority = priority_;
   priority.assign(n + 1, 0);
-  int best = compute_order(molecule_graph, priority, order);
+  int best = compute(molecule_graph, priority, order);
   if (best > 3) {
     std::mt19937 generator(1234567u);
-    std::vector<int> trial;
+    std::vector<int>& trial = trial_;
     for (int restart = 0; restart < 20; ++restart) {
       for (size_t i = 1; i <= n; ++i) priority[i] = static_cast<int32_t>(generator());
-      int width = compute_order(molecule_graph, priority, trial);
+      int width = compute(molecule_graph, priority, trial);
       if (width < best) {
         best = width;
         order = trial;

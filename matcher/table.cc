@@ -6,25 +6,9 @@
 #include "matcher/matcher.h"
 
 namespace tarnaxel {
-namespace {
-
-// The pools a table is compacted into, kept between tables.
-struct SealScratch {
-  std::vector<uint64_t> words;
-  std::vector<uint8_t> counters;
-};
-
-SealScratch& seal_scratch() {
-  static thread_local SealScratch kept;
-  return kept;
-}
-
-}  // namespace
-
-void release_table_scratch() { seal_scratch() = SealScratch(); }
-
-void Table::reset(int counter_count, size_t bit_length, bool key_matched, bool min) {
+void Table::reset(int counter_count, size_t bit_length, bool key_matched, bool min, SealScratch* scratch) {
   clear();
+  scratch_ = scratch;
   counter_count_ = counter_count;
   bit_length_ = bit_length;
   words_per_ = bit_length / 64 + 1;
@@ -133,8 +117,10 @@ void Table::seal() {
   if (in_place) return;
   // Compact the slots so the pools hold only what is kept; the storage given
   // up is kept for the next compaction.
-  std::vector<uint64_t>& words = seal_scratch().words;
-  std::vector<uint8_t>& counters = seal_scratch().counters;
+  SealScratch local;
+  SealScratch& scratch = scratch_ != nullptr ? *scratch_ : local;
+  std::vector<uint64_t>& words = scratch.words;
+  std::vector<uint8_t>& counters = scratch.counters;
   words.resize(out * words_per_);
   counters.resize(out * static_cast<size_t>(counter_count_));
   for (size_t i = 0; i < out; ++i) {

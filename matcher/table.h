@@ -55,6 +55,12 @@ struct BitsRef {
 
 inline bool bit(const uint64_t* words, size_t i) { return (words[i / 64] >> (i % 64)) & 1u; }
 
+// The pools a table is compacted into when sealed, kept between tables.
+struct SealScratch {
+  std::vector<uint64_t> words;
+  std::vector<uint8_t> counters;
+};
+
 class Table {
  public:
   struct Entry {
@@ -66,8 +72,9 @@ class Table {
   };
 
   // counter_count bytes of counters and bit_length bits per configuration;
-  // with key_matched the matched flag ends the key ("-min").
-  void reset(int counter_count, size_t bit_length, bool key_matched, bool min);
+  // with key_matched the matched flag ends the key ("-min").  Sealing
+  // compacts into scratch when given.
+  void reset(int counter_count, size_t bit_length, bool key_matched, bool min, SealScratch* scratch = nullptr);
 
   // Appends a configuration; its bits are first then second, one after the other.
   void append(const ConfigKey& key, BitsRef first, BitsRef second, double score);
@@ -102,10 +109,8 @@ class Table {
   bool key_matched_ = false;
   bool min_ = false;
   size_t sealed_ = 0;  // entries at the last seal
+  SealScratch* scratch_ = nullptr;
 };
-
-// Gives back the storage that sealing keeps between tables.
-void release_table_scratch();
 
 struct Bag {
   std::vector<int> vertices;  // ascending atom numbers
@@ -118,11 +123,11 @@ struct Bag {
 // "-min" and the memory limit on all tables together.
 class ConfigStore {
  public:
-  ConfigStore(int counter_count, bool min, size_t limit = SIZE_MAX)
-      : counter_count_(counter_count), min_(min), limit_(limit) {}
+  ConfigStore(int counter_count, bool min, size_t limit = SIZE_MAX, SealScratch* scratch = nullptr)
+      : counter_count_(counter_count), min_(min), limit_(limit), scratch_(scratch) {}
 
   // Prepares an empty table for configurations of bit_length bits.
-  void start(Table& table, size_t bit_length) const { table.reset(counter_count_, bit_length, min_, min_); }
+  void start(Table& table, size_t bit_length) const { table.reset(counter_count_, bit_length, min_, min_, scratch_); }
   // Stores into a table being filled, charging the memory limit.
   void store(Table& table, const ConfigKey& key, BitsRef first, BitsRef second, double score) const;
   // Seals a filled table and settles its charge.
@@ -140,6 +145,7 @@ class ConfigStore {
   int counter_count_;
   bool min_;
   size_t limit_;
+  SealScratch* scratch_;
   mutable size_t live_bytes_ = 0;
 };
 

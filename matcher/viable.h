@@ -22,6 +22,7 @@
 
 namespace tarnaxel {
 
+struct Automaton;
 struct RuleIndex;
 
 class Viability {
@@ -29,7 +30,8 @@ class Viability {
   // Decides the surviving rules of every atom.  Returns false when no match
   // can be accepted: no atom keeps a rule, or, under span, some bonded atom
   // keeps none.  With keep_all, every rule of an atom's label survives.
-  bool compute(const Molecule& molecule, const std::vector<int>& degree, bool span, bool keep_all = false);
+  bool compute(const Automaton& automaton, const Molecule& molecule, const std::vector<int>& degree, bool span,
+               bool keep_all = false);
 
   // Whether some rule survives at atom.
   bool any(int atom) const {
@@ -86,6 +88,7 @@ class Viability {
   std::vector<uint64_t> alive_;              // by atom: bit c for candidate c surviving
   std::vector<uint32_t> out_start_;          // by atom: its directed edges in out_
   std::vector<uint32_t> out_;
+  std::vector<uint32_t> fill_;  // where the next edge of each atom goes
   // By atom: the down set (states a child met over a bond here may take),
   // then by bond label the up set (states of the children its rules hold).
   std::vector<uint64_t> sets_;

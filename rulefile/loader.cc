@@ -9,7 +9,8 @@
 #include <string>
 
 #include "common/fatal.h"
-#include "rulefile/tables.h"
+#include "rulefile/automaton.h"
+#include "rulefile/rule_index.h"
 
 namespace tarnaxel {
 namespace {
@@ -70,19 +71,19 @@ bool read_number(std::string_view s, size_t& pos, uint8_t& value) {
   return digits;
 }
 
-void parse_rule_line(std::string_view s, Rule& rule) {
+void parse_rule_line(std::string_view s, Automaton& a, Rule& rule) {
   const size_t len = s.size();
   // State name up to the first "(".
   size_t open = s.find('(');
   if (open == std::string_view::npos) fail_at("ERROR_state_l", len, s);
-  rule.state = find_state(s.substr(0, open));
+  rule.state = a.find_state(s.substr(0, open));
   if (rule.state == 0) fail_unregistered_state();
   size_t pos = open + 1;
 
   // Atom label up to "(" or ")".
   size_t sym_end = s.find_first_of("()", pos);
   if (sym_end == std::string_view::npos) fail_at("ERROR_sigma", len, s);
-  rule.symbol = find_atom_label(s.substr(pos, sym_end - pos));
+  rule.symbol = a.find_atom_label(s.substr(pos, sym_end - pos));
   pos = sym_end;
 
   int children = 0;
@@ -98,10 +99,10 @@ void parse_rule_line(std::string_view s, Rule& rule) {
       if (!label.empty() && label[0] == '@') {
         code = kWildcardLabel;
       } else if (!label.empty() && label[0] == '*') {
-        code = find_bond_label(label.substr(1));
+        code = a.find_bond_label(label.substr(1));
         ++stars;
       } else {
-        code = find_bond_label(label);
+        code = a.find_bond_label(label);
       }
       rule.child_label[children++] = code;
       pos = end + 1;
@@ -124,7 +125,7 @@ void parse_rule_line(std::string_view s, Rule& rule) {
   // Right-hand symbol, compared when "(", "[" or a line feed ends it.
   size_t rhs_end = s.find_first_of("([\n", pos);
   if (rhs_end != std::string_view::npos) {
-    if (find_atom_label(s.substr(pos, rhs_end - pos)) != rule.symbol) fail_at("ERROR3_sigma", rhs_end, s);
+    if (a.find_atom_label(s.substr(pos, rhs_end - pos)) != rule.symbol) fail_at("ERROR3_sigma", rhs_end, s);
     pos = rhs_end;
   } else {
     pos = len;
@@ -137,12 +138,12 @@ void parse_rule_line(std::string_view s, Rule& rule) {
     for (int j = 0; j < children; ++j) {
       size_t state_end = s.find('(', pos);
       if (state_end == std::string_view::npos) fail_at("ERROR6_delta", len, s);
-      rule.child_state[j] = find_state(s.substr(pos, state_end - pos));
+      rule.child_state[j] = a.find_state(s.substr(pos, state_end - pos));
       size_t label_end = s.find(')', state_end + 1);
       if (label_end == std::string_view::npos) fail_at("ERROR6_delta", len, s);
       std::string_view label = s.substr(state_end + 1, label_end - state_end - 1);
       bool same = rule.child_label[j] == kWildcardLabel ? (!label.empty() && label[0] == '@')
-                                                         : find_bond_label(label) == rule.child_label[j];
+                                                         : a.find_bond_label(label) == rule.child_label[j];
       if (!same) fail_at("ERROR6_delta", label_end, s);
       pos = label_end + 1;
       char want = j + 1 == children ? ')' : ',';
@@ -160,11 +161,11 @@ void parse_rule_line(std::string_view s, Rule& rule) {
       ok = read_number(s, p, second) && p < len && s[p] == ']' && p + 1 < len;
     }
     if (!ok) fail_at("ERROR10_apply", len, s);
-    if (apply_count >= kApplySlots) fail_limit("holds more than 1000 apply pairs.");
-    apply_rule[apply_count] = static_cast<uint16_t>(rule_count + 1);
-    apply_first[apply_count] = first;
-    apply_second[apply_count] = second;
-    ++apply_count;
+    if (a.apply_count >= kApplySlots) fail_limit("holds more than 1000 apply pairs.");
+    a.apply_rule[a.apply_count] = static_cast<uint16_t>(a.rule_count + 1);
+    a.apply_first[a.apply_count] = first;
+    a.apply_second[a.apply_count] = second;
+    ++a.apply_count;
     pos = p + 1;
   }
   while (pos < len && blank(s[pos])) ++pos;
@@ -183,27 +184,30 @@ bool next_line(std::string_view text, size_t& at, std::string_view& line) {
 
 }  // namespace
 
-int load_rules_from_text(std::string_view text) {
-  reset_tables();
+std::unique_ptr<const Automaton> load_rules_from_text(std::string_view text) {
+  auto a = std::make_unique<Automaton>();
   size_t at = 0;
   std::string_view line;
-  NameTable* heads[3] = {&state_names, &atom_labels, &bond_labels};
+  NameTable* heads[3] = {&a->state_names, &a->atom_labels, &a->bond_labels};
   const char* names[3] = {"state names", "atom labels", "bond labels"};
   for (int i = 0; i < 3; ++i) {
     if (!next_line(text, at, line)) fail_limit("is shorter than three lines.");
     fill_table(*heads[i], line, names[i]);
   }
+  a->short_atom_labels.build(a->atom_labels);
+  a->short_bond_labels.build(a->bond_labels);
   while (next_line(text, at, line)) {
-    if (rule_count + 1 >= kRuleSlots) fail_limit("holds more than 999 rule lines.");
-    Rule& rule = rules[rule_count + 1];
+    if (a->rule_count + 1 >= kRuleSlots) fail_limit("holds more than 999 rule lines.");
+    Rule& rule = a->rules[a->rule_count + 1];
     rule = Rule{};
-    parse_rule_line(line, rule);
-    ++rule_count;
+    parse_rule_line(line, *a, rule);
+    ++a->rule_count;
   }
-  return rule_count;
+  a->index = std::make_unique<const RuleIndex>(*a);
+  return a;
 }
 
-int load_rules() {
+std::unique_ptr<const Automaton> load_rules() {
   std::FILE* file = std::fopen(kAutomatonFile, "rb");
   if (file == nullptr) fail_cannot_open(kAutomatonFile);
   std::string text;

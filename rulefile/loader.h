@@ -1,4 +1,4 @@
-// Reads "automaton.txt" back into the label and rule tables.
+// Reads "automaton.txt" back into an Automaton.
 //
 // Lines 1-3 list the state names, atom labels and bond labels; every further
 // line is one rule, e.g. "q3(N(1,2))\t->\tN(q4(1),p1(2))\n" or
@@ -6,16 +6,19 @@
 // Entry point: load_rules().
 #pragma once
 
+#include <memory>
 #include <string_view>
+
+#include "rulefile/automaton.h"
 
 namespace tarnaxel {
 
 constexpr const char* kAutomatonFile = "automaton.txt";
 
-// Loads "automaton.txt" from the working directory; returns rule_count.
-int load_rules();
+// Loads "automaton.txt" from the working directory.
+std::unique_ptr<const Automaton> load_rules();
 
 // Loads the given file content; the same checks and messages as load_rules.
-int load_rules_from_text(std::string_view text);
+std::unique_ptr<const Automaton> load_rules_from_text(std::string_view text);
 
 }  // namespace tarnaxel

@@ -46,12 +46,12 @@ inline std::string sdf_record(const std::string& title, const std::vector<std::s
   return s + tail + "$$$$\n";
 }
 
-// The molecule graph of one record, coded through the loaded label tables.
-inline Molecule molecule_of(const std::string& record) {
+// The molecule graph of one record, coded through an automaton's label tables.
+inline Molecule molecule_of(const Automaton& automaton, const std::string& record) {
   std::unique_ptr<LineReader> input = LineReader::from_text(record);
   input->begin_record();
   Molecule m;
-  read_record(*input, 1, m, [](int, int) {});
+  read_record(*input, automaton, 1, m, [](int, int) {});
   return m;
 }
 

@@ -12,7 +12,7 @@ using test::sdf_record;
 
 class RecordTest : public ::testing::Test {
  protected:
-  void SetUp() override { load_rules_from_text("q1\nC,Cl,Br,O\n1,2\n"); }
+  void SetUp() override { automaton = load_rules_from_text("q1\nC,Cl,Br,O\n1,2\n"); }
 
   // Reads every record of text, delivered chunk bytes at a time (0: all at
   // once); returns the record texts.
@@ -21,12 +21,13 @@ class RecordTest : public ::testing::Test {
     std::vector<std::string> texts;
     int number = 0;
     while (input->begin_record()) {
-      read_record(*input, ++number, molecule, [this](int a, int b) { counts.push_back({a, b}); });
+      read_record(*input, *automaton, ++number, molecule, [this](int a, int b) { counts.push_back({a, b}); });
       texts.emplace_back(input->record());
     }
     return texts;
   }
 
+  std::unique_ptr<const Automaton> automaton;
   Molecule molecule;
   std::vector<std::pair<int, int>> counts;
 };

@@ -23,14 +23,11 @@ struct Outcome {
 // Compiles the pattern, loads it and matches one record.
 Outcome match(const std::string& pattern, const std::string& record, MatchOptions options = {}) {
   std::string p = pattern;
-  load_rules_from_text(compile_pattern(p));
-  Molecule m = test::molecule_of(record);
-  std::vector<int> edges(m.edge_count / 2 + 1, 0);
-  Outcome o{};
-  int count = 0;
-  o.result = run_matcher(options, m, edges, count, o.score, o.width);
-  o.edges.assign(edges.begin(), edges.begin() + count);
-  return o;
+  std::unique_ptr<const Automaton> automaton = load_rules_from_text(compile_pattern(p));
+  Molecule m = test::molecule_of(*automaton, record);
+  Matcher matcher(*automaton, SIZE_MAX);
+  const MatchResult& r = matcher.match(options, m);
+  return Outcome{r.result, r.width, r.score, r.match_edges};
 }
 
 MatchOptions with(bool span, bool ind, bool min) {
@@ -162,25 +159,24 @@ TEST(Matcher, RemovingRulesChangesNoResult) {
   std::vector<std::string> records;
   while (records.size() < 120 && corpus->begin_record()) {
     Molecule m;
-    read_record(*corpus, 1, m, [](int, int) {});
+    read_record(*corpus, Automaton(), 1, m, [](int, int) {});
     records.emplace_back(corpus->record());
   }
   for (const char* pattern : {"CC(=O)O", "C1=CC=CC=C1C", "C(=O){N|O}C", "C{C}*O", "{C|N}{C|O}+", "C1CCNCC1",
                               "O=C{C|N|O}*", "C%10CC%10"}) {
     std::string p = pattern;
-    load_rules_from_text(compile_pattern(p));
+    std::unique_ptr<const Automaton> automaton = load_rules_from_text(compile_pattern(p));
+    Matcher matcher(*automaton, SIZE_MAX);
     for (unsigned bits = 0; bits < 8; ++bits) {
       for (const std::string& record : records) {
-        Molecule m = test::molecule_of(record);
+        Molecule m = test::molecule_of(*automaton, record);
         Outcome pruned{};
         Outcome every{};
         for (Outcome* o : {&pruned, &every}) {
           MatchOptions options = with(bits & 1u, bits & 2u, bits & 4u);
           options.every_rule = o == &every;
-          std::vector<int> edges(m.edge_count / 2 + 1, 0);
-          int count = 0;
-          o->result = run_matcher(options, m, edges, count, o->score, o->width);
-          o->edges.assign(edges.begin(), edges.begin() + count);
+          const MatchResult& r = matcher.match(options, m);
+          *o = Outcome{r.result, r.width, r.score, r.match_edges};
         }
         ASSERT_EQ(std::make_tuple(pruned.result, pruned.width, pruned.score, pruned.edges),
                   std::make_tuple(every.result, every.width, every.score, every.edges))

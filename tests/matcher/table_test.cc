@@ -101,15 +101,12 @@ TEST(Table, MemoryLimitIsChargedAndReleased) {
 
 // Matches a record against a hand-written automaton.
 int match_with(const std::string& automaton, const std::string& record, double* score = nullptr) {
-  load_rules_from_text(automaton);
-  Molecule m = test::molecule_of(record);
-  std::vector<int> edges(m.edge_count / 2 + 1, 0);
-  int count = 0;
-  double s = 0;
-  int width = 0;
-  int result = run_matcher(MatchOptions{}, m, edges, count, s, width);
-  if (score) *score = s;
-  return result;
+  std::unique_ptr<const Automaton> loaded = load_rules_from_text(automaton);
+  Molecule m = test::molecule_of(*loaded, record);
+  Matcher matcher(*loaded, SIZE_MAX);
+  const MatchResult& r = matcher.match(MatchOptions{}, m);
+  if (score) *score = r.score;
+  return r.result;
 }
 
 TEST(Leaves, StarredChildrenMatchAnyNumberOfBonds) {

@@ -1,6 +1,6 @@
 #include "rulefile/loader.h"
 
-#include "rulefile/tables.h"
+#include "rulefile/automaton.h"
 #include "tests/support.h"
 
 namespace tarnaxel {
@@ -13,47 +13,54 @@ std::string load_error(const std::string& rules, Stream* stream = nullptr) {
 }
 
 TEST(Loader, TablesAndRules) {
-  ASSERT_EQ(load_rules_from_text(std::string(kHead) + "q1(C(1))\t->\tC(q2(1))\nq3(O)\t\t->\tO\n"), 2);
-  EXPECT_EQ(state_names.count, 4);
-  EXPECT_EQ(find_state("p1"), 4);
-  EXPECT_EQ(find_atom_label("O"), 3);
-  EXPECT_EQ(find_atom_label("S"), 0);
-  EXPECT_EQ(find_bond_label("2"), 2);
-  EXPECT_EQ(rules[0].state, 1);
-  EXPECT_EQ(rules[0].plain_count + rules[0].star_count, 0);
-  EXPECT_EQ(rules[1].state, 1);
-  EXPECT_EQ(rules[1].symbol, 1);
-  EXPECT_EQ(rules[1].child_state[0], 2);
-  EXPECT_EQ(rules[1].child_label[0], 1);
-  EXPECT_EQ(rules[1].plain_count, 1);
-  EXPECT_EQ(rules[2].plain_count, 0);
-  EXPECT_EQ(rules[2].symbol, 3);
+  std::unique_ptr<const Automaton> a = load_rules_from_text(std::string(kHead) + "q1(C(1))\t->\tC(q2(1))\nq3(O)\t\t->\tO\n");
+  ASSERT_EQ(a->rule_count, 2);
+  EXPECT_EQ(a->state_names.count, 4);
+  EXPECT_EQ(a->find_state("p1"), 4);
+  EXPECT_EQ(a->find_atom_label("O"), 3);
+  EXPECT_EQ(a->find_atom_label("S"), 0);
+  EXPECT_EQ(a->find_bond_label("2"), 2);
+  EXPECT_EQ(a->rules[0].state, 1);
+  EXPECT_EQ(a->rules[0].plain_count + a->rules[0].star_count, 0);
+  EXPECT_EQ(a->rules[1].state, 1);
+  EXPECT_EQ(a->rules[1].symbol, 1);
+  EXPECT_EQ(a->rules[1].child_state[0], 2);
+  EXPECT_EQ(a->rules[1].child_label[0], 1);
+  EXPECT_EQ(a->rules[1].plain_count, 1);
+  EXPECT_EQ(a->rules[2].plain_count, 0);
+  EXPECT_EQ(a->rules[2].symbol, 3);
 }
 
 TEST(Loader, HeadLinesOnly) {
-  EXPECT_EQ(load_rules_from_text("q1\nC\n\n"), 0);
-  EXPECT_EQ(bond_labels.count, 1);
-  EXPECT_EQ(find_bond_label(""), 1);
+  std::unique_ptr<const Automaton> a = load_rules_from_text("q1\nC\n\n");
+  EXPECT_EQ(a->rule_count, 0);
+  EXPECT_EQ(a->bond_labels.count, 1);
+  EXPECT_EQ(a->find_bond_label(""), 1);
 }
 
 TEST(Loader, WildcardAndStarredLabels) {
-  ASSERT_EQ(load_rules_from_text("q1,q2,q3\nN\n1,2\nq1(N(@,*2))\t->\tN(q2(@),q3(2))\n"), 1);
-  EXPECT_EQ(rules[1].child_label[0], kWildcardLabel);
-  EXPECT_EQ(rules[1].child_label[1], 2);
-  EXPECT_EQ(rules[1].plain_count, 1);
-  EXPECT_EQ(rules[1].star_count, 1);
+  std::unique_ptr<const Automaton> a = load_rules_from_text("q1,q2,q3\nN\n1,2\nq1(N(@,*2))\t->\tN(q2(@),q3(2))\n");
+  ASSERT_EQ(a->rule_count, 1);
+  EXPECT_EQ(a->rules[1].child_label[0], kWildcardLabel);
+  EXPECT_EQ(a->rules[1].child_label[1], 2);
+  EXPECT_EQ(a->rules[1].plain_count, 1);
+  EXPECT_EQ(a->rules[1].star_count, 1);
   // A right-hand label beginning with "@" matches "@"; an unknown child
   // state loads as code 0.
-  ASSERT_EQ(load_rules_from_text("q1\nN\n1\nq1(N(@))\t->\tN(q9(@x))\n"), 1);
-  EXPECT_EQ(rules[1].child_state[0], 0);
+  // Loaded beside the first: each keeps its own tables.
+  std::unique_ptr<const Automaton> b = load_rules_from_text("q1\nN\n1\nq1(N(@))\t->\tN(q9(@x))\n");
+  ASSERT_EQ(b->rule_count, 1);
+  EXPECT_EQ(b->rules[1].child_state[0], 0);
+  EXPECT_EQ(a->rules[1].child_state[0], 2);
 }
 
 TEST(Loader, ApplyPairs) {
-  ASSERT_EQ(load_rules_from_text(std::string(kHead) + "q3(O)\t\t->\tO[2,5]\n"), 1);
-  ASSERT_EQ(apply_count, 1);
-  EXPECT_EQ(apply_rule[0], 1);
-  EXPECT_EQ(apply_first[0], 2);
-  EXPECT_EQ(apply_second[0], 5);
+  std::unique_ptr<const Automaton> a = load_rules_from_text(std::string(kHead) + "q3(O)\t\t->\tO[2,5]\n");
+  ASSERT_EQ(a->rule_count, 1);
+  ASSERT_EQ(a->apply_count, 1);
+  EXPECT_EQ(a->apply_rule[0], 1);
+  EXPECT_EQ(a->apply_first[0], 2);
+  EXPECT_EQ(a->apply_second[0], 5);
   EXPECT_EQ(load_error("q3(O)\t\t->\tO[2,5]"), "ERROR10_apply(16):q3(O)\t\t->\tO[2,5]\n");
   EXPECT_EQ(load_error("q3(O)\t\t->\tO[2]\n"), "ERROR10_apply(15):q3(O)\t\t->\tO[2]\n\n");
 }

@@ -1,0 +1,99 @@
+#include "rulefile/rule_index.h"
+
+#include <algorithm>
+
+namespace tarnaxel {
+namespace {
+
+int children(const Rule& r) { return std::min(r.plain_count + r.star_count, kMaxChildren); }
+
+bool in_range(int32_t state, size_t words) { return state >= 0 && static_cast<size_t>(state) < words * 64; }
+
+}  // namespace
+
+RuleIndex::RuleIndex(const Automaton& a) {
+  by_symbol.assign(static_cast<size_t>(std::max(a.atom_labels.count, 0)) + 2, {});
+  int32_t max_state = 1;
+  for (int r = 1; r <= a.rule_count; ++r) {
+    const Rule& rule = a.rules[r];
+    max_state = std::max(max_state, rule.state);
+    for (int k = 0; k < kMaxChildren; ++k) max_state = std::max(max_state, rule.child_state[k]);
+    if (rule.symbol >= 0 && static_cast<size_t>(rule.symbol) + 1 < by_symbol.size())
+      by_symbol[static_cast<size_t>(rule.symbol)].push_back(static_cast<uint16_t>(r));
+  }
+  state_words = static_cast<size_t>(max_state) / 64 + 1;
+  label_slots = static_cast<size_t>(std::max(a.bond_labels.count, 0)) + 1;
+  set_words = state_words * (label_slots + 1);
+  mask_words = 1;
+  for (const auto& list : by_symbol) mask_words = std::max(mask_words, (list.size() + 63) / 64);
+
+  const size_t sw = state_words;
+  const size_t rule_slots = static_cast<size_t>(std::max(a.rule_count, 0)) + 1;
+  // By rule first, set_words words each.
+  std::vector<uint64_t> sets(rule_slots * set_words, 0);
+  std::vector<uint64_t> need(rule_slots * set_words, 0);
+  std::vector<uint8_t> never(rule_slots, 0);
+  auto add = [sw](uint64_t* set, int32_t state) {
+    if (in_range(state, sw)) set[static_cast<size_t>(state) / 64] |= uint64_t{1} << (state % 64);
+  };
+  for (int r = 1; r <= a.rule_count; ++r) {
+    const Rule& rule = a.rules[r];
+    uint64_t* rule_sets = sets.data() + static_cast<size_t>(r) * set_words;
+    add(rule_sets, rule.state);
+    for (int l = 0; l < rule.plain_count && l < kMaxChildren; ++l)
+      if (rule.child_label[l] == kWildcardLabel) add(rule_sets, rule.child_state[l]);
+    for (int k = 0; k < children(rule); ++k) {
+      const int32_t label = rule.child_label[k];
+      if (label >= 0 && static_cast<size_t>(label) < label_slots)
+        add(rule_sets + (static_cast<size_t>(label) + 1) * sw, rule.child_state[k]);
+    }
+
+    uint64_t* rule_need = need.data() + static_cast<size_t>(r) * set_words;
+    uint64_t* rule_need_up = rule_need + label_slots * sw;
+    for (int k = 0; k < rule.plain_count && k < kMaxChildren; ++k) {
+      const int32_t state = rule.child_state[k];
+      const int32_t label = rule.child_label[k];
+      if (!in_range(state, sw)) never[static_cast<size_t>(r)] = 1;
+      else if (label == kWildcardLabel) add(rule_need_up, state);
+      else if (label >= 0 && static_cast<size_t>(label) < label_slots)
+        add(rule_need + static_cast<size_t>(label) * sw, state);
+      else never[static_cast<size_t>(r)] = 1;  // bonds carry listed labels or 0
+    }
+    if (rule.state != 1) {
+      if (in_range(rule.state, sw)) add(rule_need_up, rule.state);
+      else never[static_cast<size_t>(r)] = 1;
+    }
+  }
+
+  first_mask.assign(by_symbol.size() * kDegrees * mask_words, 0);
+  listed_sets.clear();
+  listed_need.clear();
+  listed_start.assign(by_symbol.size(), 0);
+  for (size_t label = 0; label < by_symbol.size(); ++label) {
+    listed_start[label] = listed_sets.size();
+    for (uint16_t r : by_symbol[label]) {
+      listed_sets.insert(listed_sets.end(), sets.begin() + static_cast<long>(r * set_words),
+                         sets.begin() + static_cast<long>((r + 1) * set_words));
+      listed_need.insert(listed_need.end(), need.begin() + static_cast<long>(r * set_words),
+                         need.begin() + static_cast<long>((r + 1) * set_words));
+    }
+  }
+  first_sets.assign(by_symbol.size() * kDegrees * set_words, 0);
+  for (size_t label = 0; label < by_symbol.size(); ++label) {
+    const std::vector<uint16_t>& list = by_symbol[label];
+    for (size_t degree = 0; degree < kDegrees; ++degree) {
+      uint64_t* mask = first_mask.data() + (label * kDegrees + degree) * mask_words;
+      uint64_t* set = first_sets.data() + (label * kDegrees + degree) * set_words;
+      for (size_t c = 0; c < list.size(); ++c) {
+        const Rule& rule = a.rules[list[c]];
+        if (never[list[c]]) continue;
+        if (rule.plain_count != 0 && degree < static_cast<size_t>(bonds_needed(rule))) continue;
+        mask[c / 64] |= uint64_t{1} << (c % 64);
+        const uint64_t* rule_sets = sets.data() + size_t{list[c]} * set_words;
+        for (size_t w = 0; w < set_words; ++w) set[w] |= rule_sets[w];
+      }
+    }
+  }
+}
+
+}  // namespace tarnaxel

@@ -1,0 +1,53 @@
+// The rule index: what the loaded rules say once for every molecule, built
+// with the automaton and read by the matcher's viability pass.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "rulefile/automaton.h"
+
+namespace tarnaxel {
+
+// What the loaded rules say once for every molecule: the rules of each atom
+// label, the range of states and bond labels they name, what each rule adds
+// to the sets of an atom it stands at and asks of the atom's neighbourhood,
+// and for every label and number of neighbours the rules that pass the bond
+// count and their sets.
+struct RuleIndex {
+  explicit RuleIndex(const Automaton& automaton);
+
+  static constexpr size_t kDegrees = kMaxChildren + 2;  // 0 .. plain children + parent
+
+  // Atom label code -> its rules, ascending; the last list, empty, serves
+  // labels outside the table.
+  std::vector<std::vector<uint16_t>> by_symbol;
+  size_t state_words = 1;
+  size_t label_slots = 1;  // bond label codes 0 .. bond_labels.count
+  size_t set_words = 2;
+  size_t mask_words = 1;
+  // By label slot and neighbour count (capped at kDegrees - 1): the rules
+  // that can stand at such an atom before its neighbours are looked at, and
+  // their sets.
+  std::vector<uint64_t> first_mask;
+  std::vector<uint64_t> first_sets;
+  // The sets and needs of every label's rules in list order, set_words words
+  // per rule, and where each label slot starts in them.  sets: the state of
+  // the rule and of its wildcard children (a child met over a bond here may
+  // take them), then by bond label the states of its children over such
+  // bonds.  need: by bond label the states of its plain children over such
+  // bonds, then the states the neighbours must hold as children over any
+  // bond (its wildcard children and, unless it is the first state, its own
+  // state).
+  std::vector<uint64_t> listed_sets;
+  std::vector<uint64_t> listed_need;
+  std::vector<size_t> listed_start;
+
+  size_t slot_of(int32_t label) const {
+    return label >= 0 && static_cast<size_t>(label) + 1 < by_symbol.size() ? static_cast<size_t>(label)
+                                                                           : by_symbol.size() - 1;
+  }
+};
+
+}  // namespace tarnaxel
