@@ -103,6 +103,7 @@ void LineReader::read_more() {
     record_start_ = 0;
   }
   if (end_ == buffer_.size()) buffer_.resize(buffer_.size() * 2);
+  if (before_read_) before_read_();
   const size_t got = refill(buffer_.data() + end_, buffer_.size() - end_);
   if (got == 0) eof_ = true;
   end_ += got;

@@ -9,6 +9,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -45,6 +46,9 @@ class LineReader {
     begin_ = stop;
     return true;
   }
+  // Called before every read from the input, which may wait for more bytes
+  // to arrive: what is already judged can be put out first.
+  void before_read(std::function<void()> hook) { before_read_ = std::move(hook); }
   // The text of the current record from its first line to the last line read.
   std::string_view record() const { return {buffer_.data() + record_start_, begin_ - record_start_}; }
 
@@ -70,6 +74,7 @@ class LineReader {
   size_t begin_ = 0;         // the next line's first byte
   size_t end_ = 0;           // the end of the bytes read
   bool eof_ = false;
+  std::function<void()> before_read_;
 };
 
 }  // namespace tarnaxel

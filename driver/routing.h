@@ -2,9 +2,10 @@
 //
 // A rejected or too-wide record is copied as read; an accepted one is copied
 // with column 9 of every bond line outside the match re-typed to "8", so the
-// output shows the matched substructure.  Every record is flushed at once.
+// output shows the matched substructure.
 #pragma once
 
+#include <atomic>
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -17,6 +18,12 @@ namespace tarnaxel {
 void mark_unmatched_bonds(std::string& record_text, int atom_count, int bond_count,
                           const std::vector<int>& match_edges, int match_count);
 
+// The three output files and the statistics lines on standard output, put
+// out in batches: what is handed over is kept until flush(), which writes it
+// in record order, each run of records for one file in one write.  A file
+// that cannot be written keeps only whole records, standard output gets the
+// lines up to the record that failed, and the run ends there, as if every
+// record had been written at once.
 class OutputFiles {
  public:
   // Creates "reject.sdf", "accept.sdf" and "tw_big.sdf" in that order.
@@ -25,12 +32,19 @@ class OutputFiles {
   OutputFiles(const OutputFiles&) = delete;
   OutputFiles& operator=(const OutputFiles&) = delete;
 
-  // Writes the record for a result code (0 reject, 1 accept, else too wide),
-  // counts it and flushes the file.
+  // A piece of the statistics lines, put out before the next record.
+  void stats(std::string_view text);
+  // Keeps the record for a result code (0 reject, 1 accept, else too wide)
+  // and counts it; flushes when much is kept.
   void route(int result, std::string_view record_text, int atom_count, int bond_count,
              const std::vector<int>& match_edges, int match_count);
+  // Writes everything kept.
+  void flush();
+  // flush() unless another thread is putting out records right now; for the
+  // last words of a process that runs out of memory.  Never throws.
+  void flush_if_idle() noexcept;
 
-  // Closes the files; a failure to write the last bytes is reported.
+  // Flushes and closes the files; a failure to write the last bytes is reported.
   void close();
 
   int accepted = 0;
@@ -41,12 +55,30 @@ class OutputFiles {
   struct File {
     const char* name;
     std::FILE* stream;
+    size_t written;  // bytes in the file
   };
-  void write(File& file, std::string_view text);
+  // A kept record: its file, where its text ends in body_, and where the
+  // statistics before it end in stats_.
+  struct Kept {
+    File* file;
+    size_t body_end;
+    size_t stats_end;
+  };
+  class Busy;
+  void flush_kept();
+  // Writes a run of whole records to a file; on failure leaves the file
+  // ending on a whole record and returns the index of the record that failed.
+  bool write_run(File& file, size_t first, size_t last, size_t& failed);
+  void put_stats(size_t end);
+
   std::string marked_;  // an accepted record's text with its bonds re-typed
-  File reject_{"reject.sdf", nullptr};
-  File accept_{"accept.sdf", nullptr};
-  File too_wide_{"tw_big.sdf", nullptr};
+  std::string body_;
+  std::string stats_;
+  std::vector<Kept> kept_;
+  std::atomic<bool> busy_{false};
+  File reject_{"reject.sdf", nullptr, 0};
+  File accept_{"accept.sdf", nullptr, 0};
+  File too_wide_{"tw_big.sdf", nullptr, 0};
 };
 
 }  // namespace tarnaxel

@@ -1,7 +1,9 @@
 #include "driver/run.h"
 
-#include <charconv>
-#include <cmath>
+#include <sched.h>
+
+#include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -13,8 +15,8 @@
 #include "driver/clock.h"
 #include "driver/compile.h"
 #include "driver/line_reader.h"
+#include "driver/pipeline.h"
 #include "driver/routing.h"
-#include "driver/sdf_record.h"
 #include "matcher/matcher.h"
 #include "rulefile/automaton.h"
 #include "rulefile/loader.h"
@@ -32,27 +34,35 @@ constexpr const char* kFileNameTooLong = "Error: the input file name is longer t
 constexpr const char* kCannotOpenInput = "Error: Cannot open SDF_file.";
 constexpr size_t kBufferLimit = 99;
 
-// Memory exhaustion ends the run abnormally.  The statistics lines of the
-// finished records are flushed first so that none of them is lost.
-void report_out_of_memory() {
+constexpr const char* kBadThreads = "Error: TARNAXEL_THREADS must be a whole number from 1 to 1024.";
+
+// The outputs of the run, for the last words of a process out of memory.
+std::atomic<OutputFiles*> active_outputs{nullptr};
+
+// Memory exhaustion ends the run abnormally.  The records and statistics
+// lines already judged are put out first so that none of them is lost.
+void out_of_memory() {
+  std::set_new_handler(nullptr);
+  if (OutputFiles* outputs = active_outputs.load()) outputs->flush_if_idle();
   std::fflush(stdout);
   std::fputs("Out of memory!\n", stderr);
-  std::set_new_handler(nullptr);
-}
-
-// A record whose configuration tables pass the limit is set aside as too
-// wide; the run goes on.
-void report_over_budget(int record_number, size_t limit) {
-  std::fflush(stdout);
-  std::fprintf(stderr,
-               "record %d: the configuration tables exceed the memory limit of %zu MB; the record goes to "
-               "tw_big.sdf\n",
-               record_number, limit >> 20);
-}
-
-void out_of_memory() {
-  report_out_of_memory();
   throw std::bad_alloc();
+}
+
+// TARNAXEL_THREADS, when set, is the number of threads that judge records;
+// otherwise every CPU the process may run on.
+int thread_count() {
+  const char* text = std::getenv("TARNAXEL_THREADS");
+  if (text == nullptr) {
+    cpu_set_t cpus;
+    CPU_ZERO(&cpus);
+    if (sched_getaffinity(0, sizeof cpus, &cpus) != 0) return 1;
+    return std::max(1, CPU_COUNT(&cpus));
+  }
+  char* end = nullptr;
+  const long threads = std::strtol(text, &end, 10);
+  if (end == text || *end != '\0' || threads < 1 || threads > 1024) fail_line(kBadThreads);
+  return static_cast<int>(threads);
 }
 
 // TARNAXEL_TABLE_MEMORY_MB, when set to a positive number, replaces the
@@ -67,62 +77,6 @@ size_t table_memory_limit() {
   }
   return default_table_memory_limit();
 }
-
-// Writes the pieces of the statistics lines to standard output, formatted as
-// "%d", "%-3d", "%.2f" and "%.3f" would format them.
-class StatsWriter {
- public:
-  StatsWriter& number(long value) {
-    at_ = std::to_chars(at_, end(), value).ptr;
-    return *this;
-  }
-  // Left-aligned in three columns.
-  StatsWriter& count(int value) {
-    char* start = at_;
-    number(value);
-    while (at_ - start < 3) *at_++ = ' ';
-    return *this;
-  }
-  // Two decimals; whole numbers, which every score here is, without a
-  // round trip through the general formatter.
-  StatsWriter& score(double value) {
-    if (value >= 0 && value < 1e15 && value == std::floor(value) && !std::signbit(value)) {
-      number(static_cast<long>(value));
-      return text(".00");
-    }
-    at_ += std::snprintf(at_, static_cast<size_t>(end() - at_), "%.2f", value);
-    return *this;
-  }
-  // Seconds from clock ticks (milliseconds), three decimals.
-  StatsWriter& seconds(long ticks) {
-    static_assert(kTicksPerSecond == 1000.0, "the whole-tick path below writes milliseconds");
-    if (ticks < 0) {
-      at_ += std::snprintf(at_, static_cast<size_t>(end() - at_), "%.3f", ticks / kTicksPerSecond);
-      return *this;
-    }
-    number(ticks / 1000);
-    *at_++ = '.';
-    const long rest = ticks % 1000;
-    *at_++ = static_cast<char>('0' + rest / 100);
-    *at_++ = static_cast<char>('0' + rest / 10 % 10);
-    *at_++ = static_cast<char>('0' + rest % 10);
-    return *this;
-  }
-  StatsWriter& text(const char* piece) {
-    while (*piece != '\0') *at_++ = *piece++;
-    return *this;
-  }
-  // Hands the piece to standard output.
-  void put() {
-    std::fwrite(buffer_, 1, static_cast<size_t>(at_ - buffer_), stdout);
-    at_ = buffer_;
-  }
-
- private:
-  char* end() { return buffer_ + sizeof buffer_; }
-  char buffer_[512];
-  char* at_ = buffer_;
-};
 
 void write_automaton(const std::string& text) {
   std::FILE* file = std::fopen(kAutomatonFile, "wb");
@@ -163,6 +117,7 @@ int run_tool(int argc, const char* const* argv) {
 
   std::set_new_handler(out_of_memory);
   const size_t limit = table_memory_limit();
+  const int threads = thread_count();
   const long start = clock_ticks();
   std::unique_ptr<const Automaton> automaton = load_rules();
   std::printf("Automaton Size (# of rules): %d\n\n", automaton->rule_count);
@@ -171,26 +126,12 @@ int run_tool(int argc, const char* const* argv) {
   if (!input) fail(Stream::err, kCannotOpenInput);
   OutputFiles outputs;
 
-  Matcher matcher(*automaton, limit);
-  Molecule molecule;
-  int record_number = 0;
-  StatsWriter stats;
-  auto report = [&stats](int atoms, int bonds) { stats.count(atoms).text("\t").count(bonds).text("\t").put(); };
-  while (input->begin_record()) {
-    ++record_number;
-    stats.number(record_number).text("\t").put();
-    read_record(*input, *automaton, record_number, molecule, report);
-
-    const long record_start = clock_ticks();
-    const int bonds = static_cast<int>(molecule.edge_count / 2);
-    const MatchResult& r = matcher.match(options, molecule);
-    stats.number(r.result).text("\t").number(r.width).text("\t").score(r.score).text("\t");
-    stats.seconds(clock_ticks() - record_start).text("\n").put();
-    if (r.over_budget) report_over_budget(record_number, limit);
-
-    outputs.route(r.result, input->record(), static_cast<int>(molecule.atom_count), bonds, r.match_edges,
-                  static_cast<int>(r.match_edges.size()));
-  }
+  struct Active {
+    explicit Active(OutputFiles& outputs) { active_outputs = &outputs; }
+    ~Active() { active_outputs = nullptr; }
+  } active(outputs);
+  judge_records(*input, outputs, JudgeSetup{*automaton, options, limit, threads});
+  outputs.flush();
   input.reset();
   std::printf("\nTotal Duration:%.3f\n", (clock_ticks() - start) / kTicksPerSecond);
   std::printf("Accept:%d Reject:%d TW_Big:%d\n", outputs.accepted, outputs.rejected, outputs.too_wide);

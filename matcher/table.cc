@@ -136,7 +136,6 @@ void Table::seal() {
 }
 
 void ConfigStore::charge(size_t before, size_t after) const {
-  // Storage kept from an earlier molecule was never charged: never below 0.
   live_bytes_ = after >= before ? live_bytes_ + (after - before) : live_bytes_ - std::min(live_bytes_, before - after);
   if (live_bytes_ > limit_) throw TableLimitExceeded();
 }

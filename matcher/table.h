@@ -87,10 +87,10 @@ class Table {
   const uint8_t* counters(const Entry& e) const { return counters_.data() + size_t{e.slot} * counter_count_; }
   BitsRef bits(const Entry& e) const { return {words_.data() + size_t{e.slot} * words_per_, bit_length_}; }
   size_t bit_length() const { return bit_length_; }
-  // Estimated bytes held, for the memory limit.
-  size_t bytes() const {
-    return entries_.capacity() * sizeof(Entry) + words_.capacity() * 8 + counters_.capacity();
-  }
+  // Bytes held by the configurations, for the memory limit: what the table
+  // holds, not the storage it kept from earlier tables, so that whether a
+  // molecule passes the limit depends on the molecule alone.
+  size_t bytes() const { return entries_.size() * sizeof(Entry) + words_.size() * 8 + counters_.size(); }
   void clear();
 
  private:

@@ -46,6 +46,19 @@ inline std::string sdf_record(const std::string& title, const std::vector<std::s
   return s + tail + "$$$$\n";
 }
 
+// A 5 x 10 grid of carbons: width 6, and a repeated group makes its
+// configuration tables grow far beyond a small memory limit.
+inline std::string grid_record() {
+  std::vector<BondSpec> bonds;
+  for (int r = 0; r < 10; ++r)
+    for (int c = 0; c < 5; ++c) {
+      int k = r * 5 + c + 1;
+      if (c + 1 < 5) bonds.push_back({k, k + 1, 1});
+      if (r + 1 < 10) bonds.push_back({k, k + 5, 1});
+    }
+  return sdf_record("grid", std::vector<std::string>(50, "C"), bonds);
+}
+
 // The molecule graph of one record, coded through an automaton's label tables.
 inline Molecule molecule_of(const Automaton& automaton, const std::string& record) {
   std::unique_ptr<LineReader> input = LineReader::from_text(record);

@@ -1,5 +1,9 @@
 #include "driver/routing.h"
 
+#include <sys/resource.h>
+
+#include <csignal>
+
 #include "tests/support.h"
 
 namespace tarnaxel {
@@ -49,7 +53,7 @@ TEST(Marking, ShortBondLinesAndTruncatedTextAreLeftAlone) {
   EXPECT_EQ(text, before.substr(0, before.size() - 1) + "8");
 }
 
-TEST(Outputs, RoutesCountsAndFlushes) {
+TEST(Outputs, KeptUntilFlushedAndCutBackToWholeRecords) {
   test::TempDir dir;
   std::filesystem::path old = std::filesystem::current_path();
   std::filesystem::current_path(dir.path());
@@ -59,11 +63,30 @@ TEST(Outputs, RoutesCountsAndFlushes) {
     outputs.route(1, a, 5, 4, {1, 3, 5, 7}, 4);
     outputs.route(0, b, 5, 4, {}, 0);
     outputs.route(2, c, 5, 4, {}, 0);
+    EXPECT_EQ(dir.read("accept.sdf"), "");
+    outputs.flush();
     EXPECT_EQ(dir.read("accept.sdf"), four_bonds());
     EXPECT_EQ(dir.read("reject.sdf"), four_bonds());
     EXPECT_EQ(dir.read("tw_big.sdf"), four_bonds());
     EXPECT_EQ(std::make_tuple(outputs.accepted, outputs.rejected, outputs.too_wide), std::make_tuple(1, 1, 1));
-    outputs.close();
+
+    // A file that fills up in the middle of the second of three records keeps
+    // the first whole one; nothing after the failure is written.
+    const size_t size = four_bonds().size();
+    rlimit saved{};
+    getrlimit(RLIMIT_FSIZE, &saved);
+    rlimit small = saved;
+    small.rlim_cur = static_cast<rlim_t>(size * 5 / 2);
+    signal(SIGXFSZ, SIG_IGN);
+    setrlimit(RLIMIT_FSIZE, &small);
+    for (int i = 0; i < 3; ++i) outputs.route(0, b, 5, 4, {}, 0);
+    outputs.route(2, c, 5, 4, {}, 0);
+    Stream stream{};
+    EXPECT_EQ(test::refusal([&] { outputs.flush(); }, &stream), "Error: \"reject.sdf\" cannot be written!");
+    setrlimit(RLIMIT_FSIZE, &saved);
+    signal(SIGXFSZ, SIG_DFL);
+    EXPECT_EQ(dir.read("reject.sdf"), four_bonds() + four_bonds());
+    EXPECT_EQ(dir.read("tw_big.sdf"), four_bonds());
   }
   std::filesystem::current_path(old);
 }

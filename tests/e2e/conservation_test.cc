@@ -96,24 +96,11 @@ TEST(Conservation, FullDiskKeepsTheFinishedRecords) {
   EXPECT_EQ(dir.read("tw_big.sdf"), "");
 }
 
-// A 5 x 10 grid of carbons: width 6, and a repeated group makes its
-// configuration tables grow far beyond a small memory limit.
-std::string grid() {
-  std::vector<test::BondSpec> bonds;
-  for (int r = 0; r < 10; ++r)
-    for (int c = 0; c < 5; ++c) {
-      int k = r * 5 + c + 1;
-      if (c + 1 < 5) bonds.push_back({k, k + 1, 1});
-      if (r + 1 < 10) bonds.push_back({k, k + 5, 1});
-    }
-  return sdf_record("grid", std::vector<std::string>(50, "C"), bonds);
-}
-
 // A record whose tables pass the memory limit is set aside as too wide and
 // the run goes on with the next one.
 TEST(Conservation, RecordOverTheTableBudgetGoesToTwBig) {
   TempDir dir;
-  dir.write("in.sdf", disulfide() + ethanol() + grid() + disulfide());
+  dir.write("in.sdf", disulfide() + ethanol() + test::grid_record() + disulfide());
   test::RunResult r = run_binary(dir, {"in.sdf", "C{C|CC}*C"}, "TARNAXEL_TABLE_MEMORY_MB=16 ");
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err, "record 3: the configuration tables exceed the memory limit of 16 MB; the record goes to "
@@ -121,7 +108,7 @@ TEST(Conservation, RecordOverTheTableBudgetGoesToTwBig) {
   EXPECT_NE(r.out.find("\n3\t50 \t85 \t2\t6\t0.00\t"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("\n4\t"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("Accept:1 Reject:2 TW_Big:1\n"), std::string::npos) << r.out;
-  EXPECT_EQ(dir.read("tw_big.sdf"), grid());
+  EXPECT_EQ(dir.read("tw_big.sdf"), test::grid_record());
   EXPECT_EQ(dir.read("reject.sdf"), disulfide() + disulfide());
   EXPECT_EQ(test::records_of(dir.read("accept.sdf")).size(), 1u);
 }
@@ -130,7 +117,7 @@ TEST(Conservation, RecordOverTheTableBudgetGoesToTwBig) {
 // with the statistics of the finished records kept.
 TEST(Conservation, ExhaustedMemoryEndsTheRun) {
   TempDir dir;
-  dir.write("in.sdf", disulfide() + ethanol() + grid() + disulfide());
+  dir.write("in.sdf", disulfide() + ethanol() + test::grid_record() + disulfide());
   test::RunResult r = run_binary(dir, {"in.sdf", "C{C|CC}*C"}, "ulimit -v 300000 && TARNAXEL_TABLE_MEMORY_MB=100000 ");
   EXPECT_EQ(r.status, 128 + SIGABRT);
   EXPECT_EQ(r.err.substr(0, 15), "Out of memory!\n");

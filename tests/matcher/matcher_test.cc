@@ -1,6 +1,7 @@
 #include "matcher/matcher.h"
 
 #include <memory>
+#include <thread>
 
 #include "driver/compile.h"
 #include "driver/line_reader.h"
@@ -183,6 +184,39 @@ TEST(Matcher, RemovingRulesChangesNoResult) {
             << pattern << " options " << bits << "\n" << record;
       }
     }
+  }
+}
+
+// Two matchers on one automaton, on two threads at once, give what one
+// matcher gives alone.
+TEST(Matcher, TwoMatchersOnTwoThreads) {
+  std::string p = "C{C|N}*O";
+  std::unique_ptr<const Automaton> automaton = load_rules_from_text(compile_pattern(p));
+  std::unique_ptr<LineReader> corpus = LineReader::open(std::string(TARNAXEL_SOURCE_DIR) + "/bench/corpus.sdf.gz");
+  std::vector<Molecule> molecules;
+  while (molecules.size() < 400 && corpus->begin_record()) {
+    molecules.emplace_back();
+    read_record(*corpus, *automaton, 1, molecules.back(), [](int, int) {});
+  }
+  auto judge_all = [&](std::vector<Outcome>& out) {
+    Matcher matcher(*automaton, SIZE_MAX);
+    for (const Molecule& m : molecules) {
+      const MatchResult& r = matcher.match(with(false, true, false), m);
+      out.push_back(Outcome{r.result, r.width, r.score, r.match_edges});
+    }
+  };
+  std::vector<Outcome> alone, first, second;
+  judge_all(alone);
+  std::thread a([&] { judge_all(first); });
+  std::thread b([&] { judge_all(second); });
+  a.join();
+  b.join();
+  ASSERT_EQ(first.size(), alone.size());
+  ASSERT_EQ(second.size(), alone.size());
+  for (size_t i = 0; i < alone.size(); ++i) {
+    auto key = [](const Outcome& o) { return std::make_tuple(o.result, o.width, o.score, o.edges); };
+    EXPECT_EQ(key(first[i]), key(alone[i])) << i;
+    EXPECT_EQ(key(second[i]), key(alone[i])) << i;
   }
 }
 

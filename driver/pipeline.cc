@@ -1,0 +1,320 @@
+#include "driver/pipeline.h"
+
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <shared_mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "common/fatal.h"
+#include "driver/clock.h"
+#include "driver/sdf_record.h"
+#include "driver/stats.h"
+
+namespace tarnaxel {
+namespace {
+
+// The start of a statistics line: "number\tatoms\tbonds\t", or only
+// "number\t" when the counts line was never read.
+void put_line_start(StatsWriter& stats, int number, const int* counts) {
+  stats.number(number).text("\t");
+  if (counts != nullptr) stats.count(counts[0]).text("\t").count(counts[1]).text("\t");
+}
+
+void judge_serially(LineReader& input, OutputFiles& outputs, const JudgeSetup& setup) {
+  Matcher matcher(setup.automaton, setup.table_limit);
+  Molecule molecule;
+  StatsWriter stats;
+  int number = 0;
+  auto report = [&](int atoms, int bonds) { stats.count(atoms).text("\t").count(bonds).text("\t").put(outputs); };
+  input.before_read([&outputs] { outputs.flush(); });
+  while (input.begin_record()) {
+    stats.number(++number).text("\t").put(outputs);
+    try {
+      read_record(input, setup.automaton, number, molecule, report);
+    } catch (const Fatal&) {
+      outputs.flush();
+      throw;
+    }
+    const long start = clock_ticks();
+    const MatchResult& result = matcher.match(setup.options, molecule);
+    put_judged(stats, outputs, number, result, clock_ticks() - start, input.record(),
+               static_cast<int>(molecule.atom_count), static_cast<int>(molecule.edge_count / 2), setup.table_limit);
+  }
+  input.before_read(nullptr);
+}
+
+struct Job {
+  int number = 0;
+  int counts[2] = {0, 0};  // atoms, bonds
+  std::string text;
+  Molecule molecule;
+  MatchResult result;
+  long ticks = 0;
+  bool retry = false;  // over one thread's share of the limit: judged again with the whole of it
+  bool done = false;
+};
+
+struct Batch {
+  std::vector<Job> jobs;  // the first count in use; storage kept
+  size_t count = 0;
+  // A record that could not be read ends the batch: its statistics so far
+  // and its fault.
+  std::string failed_start;
+  std::exception_ptr failure;
+};
+
+class Pipeline {
+ public:
+  Pipeline(LineReader& input, OutputFiles& outputs, const JudgeSetup& setup)
+      : input_(input), outputs_(outputs), setup_(setup) {
+    for (int i = 0; i < 4 * setup.threads + 2; ++i) {
+      batches_.push_back(std::make_unique<Batch>());
+      free_.push_back(batches_.back().get());
+    }
+  }
+
+  void run() {
+    std::vector<std::thread> workers;
+    for (int i = 0; i < setup_.threads; ++i) workers.emplace_back([this] { work(); });
+    std::thread writer([this] { write(); });
+    std::exception_ptr reader_fault;
+    try {
+      read();
+    } catch (...) {
+      reader_fault = std::current_exception();  // a write failure raised while waiting for input
+    }
+    finish_input();
+    writer.join();
+    for (std::thread& worker : workers) worker.join();
+    if (failure_) std::rethrow_exception(failure_);
+    if (reader_fault) std::rethrow_exception(reader_fault);
+  }
+
+ private:
+  static constexpr size_t kBatchRecords = 128;
+
+  // The reader: records into batches, a batch handed over when full, when
+  // the input may make it wait, and at the end.
+  void read() {
+    Batch* batch = take_free();
+    Molecule molecule;
+    int number = 0;
+    int counts[2] = {0, 0};
+    bool counted = false;
+    auto report = [&](int atoms, int bonds) {
+      counts[0] = atoms;
+      counts[1] = bonds;
+      counted = true;
+    };
+    input_.before_read([&] {
+      if (batch != nullptr && batch->count > 0) {
+        hand_over(batch);
+        batch = take_free();
+      }
+    });
+    while (batch != nullptr && input_.begin_record()) {
+      ++number;
+      counted = false;
+      try {
+        read_record(input_, setup_.automaton, number, molecule, report);
+      } catch (const Fatal&) {
+        if (batch == nullptr) break;
+        StatsWriter stats;
+        put_line_start(stats, number, counted ? counts : nullptr);
+        batch->failed_start.assign(stats.piece());
+        batch->failure = std::current_exception();
+        hand_over(batch);
+        batch = nullptr;
+        break;
+      }
+      if (batch == nullptr) break;
+      if (batch->jobs.size() == batch->count) batch->jobs.emplace_back();
+      Job& job = batch->jobs[batch->count++];
+      job.number = number;
+      job.counts[0] = counts[0];
+      job.counts[1] = counts[1];
+      job.text.assign(input_.record());
+      std::swap(job.molecule, molecule);
+      job.done = false;
+      if (batch->count == kBatchRecords) {
+        hand_over(batch);
+        batch = take_free();
+      }
+    }
+    input_.before_read(nullptr);
+    if (batch != nullptr) {
+      if (batch->count > 0) {
+        hand_over(batch);
+      } else {
+        std::lock_guard<std::mutex> lock(mutex_);
+        free_.push_back(batch);
+      }
+    }
+  }
+
+  // A free batch, or null once the run is stopping.
+  Batch* take_free() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    free_ready_.wait(lock, [this] { return stop_ || !free_.empty(); });
+    if (stop_) return nullptr;
+    Batch* batch = free_.back();
+    free_.pop_back();
+    return batch;
+  }
+
+  void hand_over(Batch* batch) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    queued_.push_back(batch);
+    ordered_.push_back(batch);
+    work_ready_.notify_one();
+    job_done_.notify_one();
+  }
+
+  void finish_input() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    input_done_ = true;
+    work_ready_.notify_all();
+    job_done_.notify_all();
+  }
+
+  void stop() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stop_ = true;
+    work_ready_.notify_all();
+    free_ready_.notify_all();
+  }
+
+  // A worker: judges the records of one batch after another.
+  void work() {
+    Matcher matcher(setup_.automaton, setup_.table_limit / static_cast<size_t>(setup_.threads));
+    for (;;) {
+      Batch* batch = nullptr;
+      {
+        std::unique_lock<std::mutex> lock(mutex_);
+        work_ready_.wait(lock, [this] { return stop_ || input_done_ || !queued_.empty(); });
+        if (stop_ || queued_.empty()) return;
+        batch = queued_.front();
+        queued_.pop_front();
+      }
+      // Once its last record is judged the batch may go back to the reader:
+      // nothing of it is read after that.
+      const size_t count = batch->count;
+      for (size_t i = 0; i < count; ++i) {
+        Job& job = batch->jobs[i];
+        {
+          std::shared_lock<std::shared_mutex> judging(judging_);
+          const long start = clock_ticks();
+          job.result = matcher.match(setup_.options, job.molecule);
+          job.ticks = clock_ticks() - start;
+          job.retry = job.result.over_budget;
+        }
+        std::lock_guard<std::mutex> lock(mutex_);
+        job.done = true;
+        if (writer_waiting_) job_done_.notify_one();
+      }
+    }
+  }
+
+  // Waits until the job is judged, putting out what is kept first.
+  void wait_for(const Job& job) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (job.done) return;
+    lock.unlock();
+    outputs_.flush();
+    lock.lock();
+    writer_waiting_ = true;
+    job_done_.wait(lock, [&job] { return job.done; });
+    writer_waiting_ = false;
+  }
+
+  // The next batch in input order, or null at the end.
+  Batch* next_in_order() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (!input_done_ && ordered_.empty()) {
+      lock.unlock();
+      outputs_.flush();
+      lock.lock();
+    }
+    job_done_.wait(lock, [this] { return input_done_ || !ordered_.empty(); });
+    return ordered_.empty() ? nullptr : ordered_.front();
+  }
+
+  // A record over one thread's share is judged again alone, with the whole
+  // limit, while no other record is judged: the same verdict as on one thread.
+  void judge_again(Job& job) {
+    std::unique_lock<std::shared_mutex> alone(judging_);
+    if (!whole_) whole_ = std::make_unique<Matcher>(setup_.automaton, setup_.table_limit);
+    const long start = clock_ticks();
+    job.result = whole_->match(setup_.options, job.molecule);
+    job.ticks = clock_ticks() - start;
+    if (job.result.over_budget) whole_ = std::make_unique<Matcher>(setup_.automaton, setup_.table_limit);
+  }
+
+  // The writer: every record in input order.
+  void write() {
+    try {
+      StatsWriter stats;
+      while (Batch* batch = next_in_order()) {
+        for (size_t i = 0; i < batch->count; ++i) {
+          Job& job = batch->jobs[i];
+          wait_for(job);
+          if (job.retry && setup_.threads > 1) judge_again(job);
+          put_line_start(stats, job.number, job.counts);
+          put_judged(stats, outputs_, job.number, job.result, job.ticks, job.text, job.counts[0], job.counts[1],
+                     setup_.table_limit);
+        }
+        if (batch->failure) {
+          outputs_.stats(batch->failed_start);
+          outputs_.flush();
+          failure_ = batch->failure;
+          stop();
+          return;
+        }
+        std::lock_guard<std::mutex> lock(mutex_);
+        ordered_.pop_front();
+        batch->count = 0;
+        free_.push_back(batch);
+        free_ready_.notify_one();
+      }
+      outputs_.flush();
+    } catch (...) {
+      failure_ = std::current_exception();
+      stop();
+    }
+  }
+
+  LineReader& input_;
+  OutputFiles& outputs_;
+  const JudgeSetup& setup_;
+  std::vector<std::unique_ptr<Batch>> batches_;
+  std::mutex mutex_;
+  std::condition_variable work_ready_;
+  std::condition_variable job_done_;  // also: a batch handed over, the input ended
+  std::condition_variable free_ready_;
+  std::vector<Batch*> free_;
+  std::deque<Batch*> queued_;   // waiting for a worker
+  std::deque<Batch*> ordered_;  // in input order, waiting for the writer
+  bool input_done_ = false;
+  bool stop_ = false;
+  bool writer_waiting_ = false;
+  std::exception_ptr failure_;  // the first fault in input order, set by the writer
+  std::shared_mutex judging_;   // shared while a worker judges, whole for a record judged again
+  std::unique_ptr<Matcher> whole_;
+};
+
+}  // namespace
+
+void judge_records(LineReader& input, OutputFiles& outputs, const JudgeSetup& setup) {
+  if (setup.threads <= 1) {
+    judge_serially(input, outputs, setup);
+  } else {
+    Pipeline(input, outputs, setup).run();
+  }
+}
+
+}  // namespace tarnaxel

@@ -1,0 +1,80 @@
+// The statistics line of a record ("number\tatoms\tbonds\tresult\twidth\t
+// score\tseconds"), and how a judged record is put out.
+#pragma once
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <string_view>
+
+#include "driver/clock.h"
+#include "driver/routing.h"
+#include "matcher/matcher.h"
+
+namespace tarnaxel {
+
+// Formats the pieces of the statistics lines as
+// "%d", "%-3d", "%.2f" and "%.3f" would format them.
+class StatsWriter {
+ public:
+  StatsWriter& number(long value) {
+    at_ = std::to_chars(at_, end(), value).ptr;
+    return *this;
+  }
+  // Left-aligned in three columns.
+  StatsWriter& count(int value) {
+    char* start = at_;
+    number(value);
+    while (at_ - start < 3) *at_++ = ' ';
+    return *this;
+  }
+  // Two decimals; whole numbers, which every score here is, without a
+  // round trip through the general formatter.
+  StatsWriter& score(double value) {
+    if (value >= 0 && value < 1e15 && value == std::floor(value) && !std::signbit(value)) {
+      number(static_cast<long>(value));
+      return text(".00");
+    }
+    at_ += std::snprintf(at_, static_cast<size_t>(end() - at_), "%.2f", value);
+    return *this;
+  }
+  // Seconds from clock ticks (milliseconds), three decimals.
+  StatsWriter& seconds(long ticks) {
+    static_assert(kTicksPerSecond == 1000.0, "the whole-tick path below writes milliseconds");
+    if (ticks < 0) {
+      at_ += std::snprintf(at_, static_cast<size_t>(end() - at_), "%.3f", ticks / kTicksPerSecond);
+      return *this;
+    }
+    number(ticks / 1000);
+    *at_++ = '.';
+    const long rest = ticks % 1000;
+    *at_++ = static_cast<char>('0' + rest / 100);
+    *at_++ = static_cast<char>('0' + rest / 10 % 10);
+    *at_++ = static_cast<char>('0' + rest % 10);
+    return *this;
+  }
+  StatsWriter& text(const char* piece) {
+    while (*piece != '\0') *at_++ = *piece++;
+    return *this;
+  }
+  // The piece so far, and forgetting it.
+  std::string_view piece() const { return std::string_view(buffer_, static_cast<size_t>(at_ - buffer_)); }
+  void clear() { at_ = buffer_; }
+  // Hands the piece to the outputs.
+  void put(OutputFiles& outputs) {
+    outputs.stats(std::string_view(buffer_, static_cast<size_t>(at_ - buffer_)));
+    at_ = buffer_;
+  }
+
+ private:
+  char* end() { return buffer_ + sizeof buffer_; }
+  char buffer_[512];
+  char* at_ = buffer_;
+};
+
+// The end of a judged record's statistics line, the line on standard error
+// when its tables went over the limit, and the record routed.
+void put_judged(StatsWriter& stats, OutputFiles& outputs, int record_number, const MatchResult& result, long ticks,
+                std::string_view record_text, int atom_count, int bond_count, size_t table_limit);
+
+}  // namespace tarnaxel
