@@ -30,7 +30,7 @@ const std::vector<std::string> kPatterns = {"CC(=O)O", "C1=CC=CC=C1C", "C1=CC=C(
 const std::vector<std::string> kOptions = {"", "-span", "-ind", "-min"};
 
 TEST(Golden, BenchmarkOutputsAreUnchanged) {
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
   GTEST_SKIP() << "minutes under the sanitizers; the normal build checks it";
 #endif
   const std::string source = TARNAXEL_SOURCE_DIR;
