@@ -83,10 +83,53 @@ Node* Parser::parse_pattern(Node* predecessor, int depth, const RingTable& rings
   Node* head = predecessor;
   Node* current = predecessor;
   std::vector<Node*> pending;
-  std::set<int> depths;
-  std::set<std::set<int>> ring_states;
+  if (Node* done = open_branch(head, current)) return done;
 
-  char c = at(cursor_);
+  char c;
+  while ((c = at(cursor_)) != '\0') {
+    if (c == '(') {
+      ++depth_;
+      ++cursor_;
+      if (at(cursor_) == '|' || at(cursor_) == '}') {
+        if (current->sentinel) fail_line(msg::kBarOutsideGroup);
+        Node* n = placeholder(-1, 1, 0, 0, 0);
+        link(current, n);
+        return n;
+      }
+      continue;
+    }
+    if (c == ')') {
+      --depth_;
+      ++cursor_;
+      continue;
+    }
+    if (c == '|' || c == '}') return current;
+    if (c == '{') {
+      current = parse_group(current, pending);
+      continue;
+    }
+
+    // An element: a ring-bond number or an atom.
+    Element e;
+    e.first = (cursor_ == 0 || at(cursor_ - 1) == '(') ? 1 : 0;
+    const char next = at(cursor_ + 1);
+    if (is_digit(c) || c == '%' || (bond_code(c) != 0 && (is_digit(next) || next == '%'))) {
+      parse_ring_number(c, e);
+    } else if (Node* done = parse_atom(c, e, current)) {
+      return done;
+    }
+    attach(e, head, current, pending);
+  }
+
+  if (!head->sentinel && element_of(head)->depth == -1) {
+    std::set<Node*> seen;
+    start_walk(head, seen);
+  }
+  return head;
+}
+
+Node* Parser::open_branch(Node*& head, Node*& current) {
+  const char c = at(cursor_);
   if (c == '{' && cursor_ == 0) {
     head = current = placeholder(-1, 0, 0, 0, 0);
   } else if (c == '{') {
@@ -111,163 +154,139 @@ Node* Parser::parse_pattern(Node* predecessor, int depth, const RingTable& rings
     ++cursor_;
     current = n;
   }
+  return nullptr;
+}
 
-  while ((c = at(cursor_)) != '\0') {
-    if (c == '(') {
-      ++depth_;
+Node* Parser::parse_group(Node* current, std::vector<Node*>& pending) {
+  std::set<int> depths;
+  std::set<std::set<int>> ring_states;
+  const int d0 = depth_;
+  const RingTable r0 = open_rings_;
+  ++cursor_;
+  for (;;) {
+    pending.push_back(parse_pattern(current, d0, r0));
+    depths.insert(depth_);
+    ring_states.insert(open_numbers(open_rings_));
+    if (at(cursor_) != '|') break;
+    ++cursor_;
+  }
+  if (at(cursor_) != '}') fail_line(msg::kTooManyOpenBrace);
+  ++cursor_;
+  if (at(cursor_) == '*' || at(cursor_) == '+') {
+    Node* r = placeholder(-1, 0, 0, at(cursor_) == '+' ? 1 : 0, 1);
+    link(current, r);
+    pending.push_back(r);
+    depths.insert(depth_);
+    ring_states.insert(open_numbers(open_rings_));
+    ++cursor_;
+  }
+  const char after = at(cursor_);
+  if (after == '\0' || after == '{' || after == '|' || after == '}') {
+    Node* j = placeholder(-1, 0, 0, 0, 0);
+    for (Node* p : pending) link(p, j);
+    pending.clear();
+    current = j;
+    if (after == '\0') {
+      std::set<Node*> seen;
+      end_walk(j, seen);
+    }
+  }
+  if (depths.size() > 1) fail_line(msg::kLevelsDiffer);
+  if (ring_states.size() > 1) fail_line(msg::kRingsDiffer);
+  return current;
+}
+
+void Parser::parse_ring_number(char c, Element& e) {
+  int bond = 1;
+  if (bond_code(c) != 0) {
+    bond = bond_code(c);
+    ++cursor_;
+  }
+  int number = 0;
+  if (at(cursor_) == '%') {
+    ++cursor_;
+    int digits = 0;
+    while (is_digit(at(cursor_))) {
+      if (++digits > 3) fail_line(msg::kRingNumberTooLarge);
+      number = number * 10 + (at(cursor_) - '0');
+      ++cursor_;
+    }
+    if (digits == 0) fail_line(msg::kNoRingDigits);
+  } else {
+    number = at(cursor_) - '0';
+    ++cursor_;
+  }
+  if (open_rings_[number]) {
+    bond = -1;
+    open_rings_[number] = 0;
+  } else {
+    open_rings_[number] = 1;
+  }
+  e.bond = bond;
+  e.state = -number;
+  e.depth = depth_ + 1;
+  e.first = e.last = e.last2 = 1;
+}
+
+Node* Parser::parse_atom(char c, Element& e, Node* current) {
+  int bond = 0;
+  if (cursor_ != 0) {
+    bond = 1;
+    if (bond_code(c) != 0) {
+      bond = bond_code(c);
       ++cursor_;
       if (at(cursor_) == '|' || at(cursor_) == '}') {
         if (current->sentinel) fail_line(msg::kBarOutsideGroup);
-        Node* n = placeholder(-1, 1, 0, 0, 0);
+        Node* n = placeholder(bond, 0, 0, 0, 0);
         link(current, n);
         return n;
       }
-      continue;
     }
-    if (c == ')') {
-      --depth_;
-      ++cursor_;
-      continue;
-    }
-    if (c == '|' || c == '}') return current;
-
-    if (c == '{') {
-      const int d0 = depth_;
-      const RingTable r0 = open_rings_;
-      ++cursor_;
-      for (;;) {
-        pending.push_back(parse_pattern(current, d0, r0));
-        depths.insert(depth_);
-        ring_states.insert(open_numbers(open_rings_));
-        if (at(cursor_) != '|') break;
-        ++cursor_;
-      }
-      if (at(cursor_) != '}') fail_line(msg::kTooManyOpenBrace);
-      ++cursor_;
-      if (at(cursor_) == '*' || at(cursor_) == '+') {
-        Node* r = placeholder(-1, 0, 0, at(cursor_) == '+' ? 1 : 0, 1);
-        link(current, r);
-        pending.push_back(r);
-        depths.insert(depth_);
-        ring_states.insert(open_numbers(open_rings_));
-        ++cursor_;
-      }
-      char after = at(cursor_);
-      if (after == '\0' || after == '{' || after == '|' || after == '}') {
-        Node* j = placeholder(-1, 0, 0, 0, 0);
-        for (Node* p : pending) link(p, j);
-        pending.clear();
-        current = j;
-        if (after == '\0') {
-          std::set<Node*> seen;
-          end_walk(j, seen);
-        }
-      }
-      if (depths.size() > 1) fail_line(msg::kLevelsDiffer);
-      depths.clear();
-      if (ring_states.size() > 1) fail_line(msg::kRingsDiffer);
-      ring_states.clear();
-      continue;
-    }
-
-    // An element: a ring-bond number or an atom.
-    Element e;
-    e.first = (cursor_ == 0 || at(cursor_ - 1) == '(') ? 1 : 0;
-    char next = at(cursor_ + 1);
-    if (is_digit(c) || c == '%' || (bond_code(c) != 0 && (is_digit(next) || next == '%'))) {
-      int bond = 1;
-      if (bond_code(c) != 0) {
-        bond = bond_code(c);
-        ++cursor_;
-      }
-      int number = 0;
-      if (at(cursor_) == '%') {
-        ++cursor_;
-        int digits = 0;
-        while (is_digit(at(cursor_))) {
-          if (++digits > 3) fail_line(msg::kRingNumberTooLarge);
-          number = number * 10 + (at(cursor_) - '0');
-          ++cursor_;
-        }
-        if (digits == 0) fail_line(msg::kNoRingDigits);
-      } else {
-        number = at(cursor_) - '0';
-        ++cursor_;
-      }
-      if (open_rings_[number]) {
-        bond = -1;
-        open_rings_[number] = 0;
-      } else {
-        open_rings_[number] = 1;
-      }
-      e.bond = bond;
-      e.state = -number;
-      e.depth = depth_ + 1;
-      e.first = e.last = e.last2 = 1;
-    } else {
-      int bond = 0;
-      if (cursor_ != 0) {
-        bond = 1;
-        if (bond_code(c) != 0) {
-          bond = bond_code(c);
-          ++cursor_;
-          if (at(cursor_) == '|' || at(cursor_) == '}') {
-            if (current->sentinel) fail_line(msg::kBarOutsideGroup);
-            Node* n = placeholder(bond, 0, 0, 0, 0);
-            link(current, n);
-            return n;
-          }
-        }
-      }
-      c = at(cursor_);
-      next = at(cursor_ + 1);
-      size_t length = 1;
-      if ((c == 'B' && next == 'r') || (c == 'C' && next == 'l')) {
-        length = 2;
-      } else if (c == '[') {
-        size_t close = text_.find(']', cursor_ + 1);
-        if (close == std::string::npos) fail_line(msg::kNoCloseBracket);
-        size_t inside = close - cursor_ - 1;
-        if (inside == 0 || inside > 3) fail_line(msg::kNoCloseBracket);
-        if (inside == 3) fail_line(msg::kLongBracketAtom);
-        std::memcpy(e.label, text_.data() + cursor_ + 1, inside);
-        cursor_ = close + 1;
-        length = 0;
-      } else if (c == '\0' || std::strchr("BCNOPSFIcnops", c) == nullptr) {
-        fail_line(msg::kNoMatch);
-      }
-      if (length > 0) {
-        std::memcpy(e.label, text_.data() + cursor_, length);
-        cursor_ += length;
-      }
-      e.bond = bond;
-      e.state = atom_counter_++;
-      e.depth = depth_;
-      char after = at(cursor_);
-      e.last = e.last2 = (after == ')' || after == '\0') ? 1 : 0;
-    }
-
-    Node* f = graph_.new_node();
-    f->chains.push_back(Chain{graph_.new_element(e)});
-    if (!pending.empty()) {
-      for (Node* p : pending) link(p, f);
-      pending.clear();
-    } else if (!current->sentinel) {
-      link(current, f);
-      Element* fe = element_of(f);
-      Element* ce = element_of(current);
-      if (fe->depth != -1 && ce->depth != -1 && fe->depth - ce->depth == 2) fe->depth -= 1;
-    } else {
-      head = f;
-    }
-    current = f;
   }
-
-  if (!head->sentinel && element_of(head)->depth == -1) {
-    std::set<Node*> seen;
-    start_walk(head, seen);
+  c = at(cursor_);
+  const char next = at(cursor_ + 1);
+  size_t length = 1;
+  if ((c == 'B' && next == 'r') || (c == 'C' && next == 'l')) {
+    length = 2;
+  } else if (c == '[') {
+    size_t close = text_.find(']', cursor_ + 1);
+    if (close == std::string::npos) fail_line(msg::kNoCloseBracket);
+    size_t inside = close - cursor_ - 1;
+    if (inside == 0 || inside > 3) fail_line(msg::kNoCloseBracket);
+    if (inside == 3) fail_line(msg::kLongBracketAtom);
+    std::memcpy(e.label, text_.data() + cursor_ + 1, inside);
+    cursor_ = close + 1;
+    length = 0;
+  } else if (c == '\0' || std::strchr("BCNOPSFIcnops", c) == nullptr) {
+    fail_line(msg::kNoMatch);
   }
-  return head;
+  if (length > 0) {
+    std::memcpy(e.label, text_.data() + cursor_, length);
+    cursor_ += length;
+  }
+  e.bond = bond;
+  e.state = atom_counter_++;
+  e.depth = depth_;
+  const char after = at(cursor_);
+  e.last = e.last2 = (after == ')' || after == '\0') ? 1 : 0;
+  return nullptr;
+}
+
+void Parser::attach(const Element& e, Node*& head, Node*& current, std::vector<Node*>& pending) {
+  Node* f = graph_.new_node();
+  f->chains.push_back(Chain{graph_.new_element(e)});
+  if (!pending.empty()) {
+    for (Node* p : pending) link(p, f);
+    pending.clear();
+  } else if (!current->sentinel) {
+    link(current, f);
+    Element* fe = element_of(f);
+    Element* ce = element_of(current);
+    if (fe->depth != -1 && ce->depth != -1 && fe->depth - ce->depth == 2) fe->depth -= 1;
+  } else {
+    head = f;
+  }
+  current = f;
 }
 
 Node* parse_pattern(PatternGraph& graph, const std::string& text) {

@@ -30,6 +30,17 @@ class Parser {
   Element* element_of(Node* node) const;
   void start_walk(Node* node, std::set<Node*>& seen);
   void end_walk(Node* node, std::set<Node*>& seen);
+  // The steps of parse_pattern.  open_branch: what may open a branch (a
+  // group, an empty branch, a ")"); the node that ends the branch at once,
+  // or null.  parse_group: a group with its repetition mark, from its "{";
+  // the node the branch goes on from.  parse_ring_number, parse_atom: one
+  // element (parse_atom: the node of a bond that ends a branch, or null).
+  // attach: the element's node after the current one or the pending ones.
+  Node* open_branch(Node*& head, Node*& current);
+  Node* parse_group(Node* current, std::vector<Node*>& pending);
+  void parse_ring_number(char c, Element& e);
+  Node* parse_atom(char c, Element& e, Node* current);
+  void attach(const Element& e, Node*& head, Node*& current, std::vector<Node*>& pending);
 
   PatternGraph& graph_;
   const std::string& text_;
