@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "common/fatal.h"
+#include "matcher/matcher.h"
 
 namespace tarnaxel {
 namespace {
@@ -80,11 +81,11 @@ void OutputFiles::route(int result, std::string_view record_text, int atom_count
   {
     Busy busy(busy_);
     File* file = &too_wide_;
-    if (result == 0) {
+    if (result == kRejected) {
       ++rejected;
       file = &reject_;
       body_.append(record_text);
-    } else if (result == 1) {
+    } else if (result == kAccepted) {
       ++accepted;
       file = &accept_;
       marked_.assign(record_text);

@@ -244,6 +244,68 @@ void validate_pattern(const std::string& s) {
   if (s.empty()) fail_line(msg::kNoAtom);
 }
 
+namespace {
+
+// Where the search left of a "{" stops: the "(" that opens the branch the
+// group's first alternative closes, or a refusal.  counter holds the ")"
+// count of the first alternative at level 0.
+long find_branch_opening(const std::string& s, long i, std::array<int, 100>& counter) {
+  bool open = false;
+  size_t level = 0;
+  long j = i - 1;
+  for (;;) {
+    char c = s[j];
+    bool skip_test = false;
+    if (c == ')') {
+      ++counter[level];
+      open = true;
+    } else if (c == '(') {
+      if (!open && level != 0) fail_line(msg::kSearchOpenBeyond);
+      if (--counter[level] == 0) open = false;
+    } else if (c == '{') {
+      if (level == 0) fail_line(msg::kSearchBraceBefore);
+      if (counter[level] != 0) fail_line(msg::kSearchUnequal);
+      --level;
+    } else if (c == '}') {
+      if (++level >= counter.size()) fail_line(msg::kNestedTooDeep);
+      counter[level] = 0;
+    } else if (c == '|') {
+      if (level == 0) fail_line(msg::kSearchBarBefore);
+      skip_test = true;
+    }
+    if (!skip_test && level == 0 && counter[0] == 0) return j;
+    if (j == 0) fail_line(msg::kBraceCount);
+    --j;
+  }
+}
+
+// Moves the branch opening s[j .. i) (i: the "{") into every alternative of
+// the group.
+void copy_into_alternatives(std::string& s, long j, long i) {
+  std::string p = s.substr(static_cast<size_t>(j), static_cast<size_t>(i - j));
+  s.erase(static_cast<size_t>(j), p.size());
+  s.insert(static_cast<size_t>(j) + 1, p);
+  size_t k = static_cast<size_t>(j) + 1 + p.size();
+  int depth = 0;
+  for (;;) {
+    if (k >= s.size()) fail_line(msg::kWalkRanOut);
+    char c = s[k];
+    if (c == '}' && depth == 0) break;
+    if (c == '|' && depth == 0) {
+      s.insert(k + 1, p);
+      k += p.size();
+      check_fits(s, kWorkingLimit);
+    } else if (c == '{') {
+      ++depth;
+    } else if (c == '}') {
+      --depth;
+    }
+    ++k;
+  }
+}
+
+}  // namespace
+
 void rewrite_pattern(std::string& buffer, int& position) {
   std::string s = buffer;
   long i = position;
@@ -273,55 +335,9 @@ void rewrite_pattern(std::string& buffer, int& position) {
   if (i - 1 >= 0 && open) {
     // The first alternative holds an unmatched ")": find the "(" that opens
     // this branch, left of the "{".
-    open = false;
-    size_t level = 0;
-    long j = i - 1;
-    for (;;) {
-      char c = s[j];
-      bool skip_test = false;
-      if (c == ')') {
-        ++counter[level];
-        open = true;
-      } else if (c == '(') {
-        if (!open && level != 0) fail_line(msg::kSearchOpenBeyond);
-        if (--counter[level] == 0) open = false;
-      } else if (c == '{') {
-        if (level == 0) fail_line(msg::kSearchBraceBefore);
-        if (counter[level] != 0) fail_line(msg::kSearchUnequal);
-        --level;
-      } else if (c == '}') {
-        if (++level >= counter.size()) fail_line(msg::kNestedTooDeep);
-        counter[level] = 0;
-      } else if (c == '|') {
-        if (level == 0) fail_line(msg::kSearchBarBefore);
-        skip_test = true;
-      }
-      if (!skip_test && level == 0 && counter[0] == 0) break;
-      if (j == 0) fail_line(msg::kBraceCount);
-      --j;
-    }
-    // Move the branch opening s[j .. "{") into every alternative.
-    std::string p = s.substr(static_cast<size_t>(j), static_cast<size_t>(i - j));
-    s.erase(static_cast<size_t>(j), p.size());
+    const long j = find_branch_opening(s, i, counter);
     position = static_cast<int>(j);
-    s.insert(static_cast<size_t>(j) + 1, p);
-    size_t k = static_cast<size_t>(j) + 1 + p.size();
-    int depth = 0;
-    for (;;) {
-      if (k >= s.size()) fail_line(msg::kWalkRanOut);
-      char c = s[k];
-      if (c == '}' && depth == 0) break;
-      if (c == '|' && depth == 0) {
-        s.insert(k + 1, p);
-        k += p.size();
-        check_fits(s, kWorkingLimit);
-      } else if (c == '{') {
-        ++depth;
-      } else if (c == '}') {
-        --depth;
-      }
-      ++k;
-    }
+    copy_into_alternatives(s, j, i);
   }
   check_fits(s);
   buffer = s;

@@ -71,7 +71,9 @@ bool read_number(std::string_view s, size_t& pos, uint8_t& value) {
   return digits;
 }
 
-void parse_rule_line(std::string_view s, Automaton& a, Rule& rule) {
+// The left-hand side, "q1(C(1,*2))": state, atom label and child bond
+// labels; returns the position after it.
+size_t parse_left(std::string_view s, const Automaton& a, Rule& rule) {
   const size_t len = s.size();
   // State name up to the first "(".
   size_t open = s.find('(');
@@ -110,18 +112,16 @@ void parse_rule_line(std::string_view s, Automaton& a, Rule& rule) {
     }
   }
   if (pos >= len || s[pos] != ')') fail_at("ERROR1_close", pos, s);
-  ++pos;
   rule.plain_count = children - stars;
   rule.star_count = stars;
+  return pos + 1;
+}
 
-  // Arrow, unless only blanks remain.
-  while (pos < len && blank(s[pos])) ++pos;
-  if (pos < len) {
-    if (s.substr(pos, 2) != "->") fail_at("ERROR2_arrow", pos, s);
-    pos += 2;
-    while (pos < len && blank(s[pos])) ++pos;
-  }
-
+// The right-hand side from pos, "C(q2(1),q3(2))": the symbol, compared with
+// the left one, and the children's states in left-hand order; returns the
+// position after it.
+size_t parse_right(std::string_view s, size_t pos, const Automaton& a, Rule& rule) {
+  const size_t len = s.size();
   // Right-hand symbol, compared when "(", "[" or a line feed ends it.
   size_t rhs_end = s.find_first_of("([\n", pos);
   if (rhs_end != std::string_view::npos) {
@@ -132,6 +132,7 @@ void parse_rule_line(std::string_view s, Automaton& a, Rule& rule) {
   }
 
   // Children: state name "(" bond label ")" each, in left-hand order.
+  const int children = rule.plain_count + rule.star_count;
   if (children > 0) {
     if (pos >= len || s[pos] != '(') fail_at("ERROR4_open", pos, s);
     ++pos;
@@ -151,23 +152,42 @@ void parse_rule_line(std::string_view s, Automaton& a, Rule& rule) {
       ++pos;
     }
   }
-  while (pos < len && blank(s[pos])) ++pos;
-  if (pos < len && s[pos] == '[') {
-    size_t p = pos + 1;
-    uint8_t first = 0, second = 0;
-    bool ok = read_number(s, p, first) && p < len && s[p] == ',';
-    if (ok) {
-      ++p;
-      ok = read_number(s, p, second) && p < len && s[p] == ']' && p + 1 < len;
-    }
-    if (!ok) fail_at("ERROR10_apply", len, s);
-    if (a.apply_count >= kApplySlots) fail_limit("holds more than 1000 apply pairs.");
-    a.apply_rule[a.apply_count] = static_cast<uint16_t>(a.rule_count + 1);
-    a.apply_first[a.apply_count] = first;
-    a.apply_second[a.apply_count] = second;
-    ++a.apply_count;
-    pos = p + 1;
+  return pos;
+}
+
+// An apply pair "[2,5]" at pos, counted for the rule being loaded; returns
+// the position after it.
+size_t parse_apply(std::string_view s, size_t pos, Automaton& a) {
+  const size_t len = s.size();
+  size_t p = pos + 1;
+  uint8_t first = 0, second = 0;
+  bool ok = read_number(s, p, first) && p < len && s[p] == ',';
+  if (ok) {
+    ++p;
+    ok = read_number(s, p, second) && p < len && s[p] == ']' && p + 1 < len;
   }
+  if (!ok) fail_at("ERROR10_apply", len, s);
+  if (a.apply_count >= kApplySlots) fail_limit("holds more than 1000 apply pairs.");
+  a.apply_rule[a.apply_count] = static_cast<uint16_t>(a.rule_count + 1);
+  a.apply_first[a.apply_count] = first;
+  a.apply_second[a.apply_count] = second;
+  ++a.apply_count;
+  return p + 1;
+}
+
+void parse_rule_line(std::string_view s, Automaton& a, Rule& rule) {
+  const size_t len = s.size();
+  size_t pos = parse_left(s, a, rule);
+  // Arrow, unless only blanks remain.
+  while (pos < len && blank(s[pos])) ++pos;
+  if (pos < len) {
+    if (s.substr(pos, 2) != "->") fail_at("ERROR2_arrow", pos, s);
+    pos += 2;
+    while (pos < len && blank(s[pos])) ++pos;
+  }
+  pos = parse_right(s, pos, a, rule);
+  while (pos < len && blank(s[pos])) ++pos;
+  if (pos < len && s[pos] == '[') pos = parse_apply(s, pos, a);
   while (pos < len && blank(s[pos])) ++pos;
   if (pos < len) fail_at("ERROR9_eol", pos, s);
 }

@@ -12,6 +12,13 @@ bool in_range(int32_t state, size_t words) { return state >= 0 && static_cast<si
 }  // namespace
 
 RuleIndex::RuleIndex(const Automaton& a) {
+  list_rules(a);
+  PerRule per_rule = sets_of_rules(a);
+  list_by_label(a, per_rule);
+}
+
+// The rules of each atom label and the sizes of the sets.
+void RuleIndex::list_rules(const Automaton& a) {
   by_symbol.assign(static_cast<size_t>(std::max(a.atom_labels.count, 0)) + 2, {});
   int32_t max_state = 1;
   for (int r = 1; r <= a.rule_count; ++r) {
@@ -26,13 +33,18 @@ RuleIndex::RuleIndex(const Automaton& a) {
   set_words = state_words * (label_slots + 1);
   mask_words = 1;
   for (const auto& list : by_symbol) mask_words = std::max(mask_words, (list.size() + 63) / 64);
+}
 
+// What each rule adds to the sets of its atom and asks of the neighbourhood.
+RuleIndex::PerRule RuleIndex::sets_of_rules(const Automaton& a) const {
   const size_t sw = state_words;
   const size_t rule_slots = static_cast<size_t>(std::max(a.rule_count, 0)) + 1;
-  // By rule first, set_words words each.
-  std::vector<uint64_t> sets(rule_slots * set_words, 0);
-  std::vector<uint64_t> need(rule_slots * set_words, 0);
-  std::vector<uint8_t> never(rule_slots, 0);
+  // By rule, set_words words each.
+  PerRule per_rule{std::vector<uint64_t>(rule_slots * set_words, 0), std::vector<uint64_t>(rule_slots * set_words, 0),
+                   std::vector<uint8_t>(rule_slots, 0)};
+  std::vector<uint64_t>& sets = per_rule.sets;
+  std::vector<uint64_t>& need = per_rule.need;
+  std::vector<uint8_t>& never = per_rule.never;
   auto add = [sw](uint64_t* set, int32_t state) {
     if (in_range(state, sw)) set[static_cast<size_t>(state) / 64] |= uint64_t{1} << (state % 64);
   };
@@ -64,7 +76,15 @@ RuleIndex::RuleIndex(const Automaton& a) {
       else never[static_cast<size_t>(r)] = 1;
     }
   }
+  return per_rule;
+}
 
+// The sets and needs in list order, and by label and neighbour count the
+// rules that pass the bond count.
+void RuleIndex::list_by_label(const Automaton& a, const PerRule& per_rule) {
+  const std::vector<uint64_t>& sets = per_rule.sets;
+  const std::vector<uint64_t>& need = per_rule.need;
+  const std::vector<uint8_t>& never = per_rule.never;
   first_mask.assign(by_symbol.size() * kDegrees * mask_words, 0);
   listed_sets.clear();
   listed_need.clear();

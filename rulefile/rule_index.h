@@ -44,6 +44,17 @@ struct RuleIndex {
   std::vector<uint64_t> listed_need;
   std::vector<size_t> listed_start;
 
+  // The steps of the build, and what the second hands to the third: by rule,
+  // its sets, its needs, and whether it can never stand anywhere.
+  struct PerRule {
+    std::vector<uint64_t> sets;
+    std::vector<uint64_t> need;
+    std::vector<uint8_t> never;
+  };
+  void list_rules(const Automaton& a);
+  PerRule sets_of_rules(const Automaton& a) const;
+  void list_by_label(const Automaton& a, const PerRule& per_rule);
+
   size_t slot_of(int32_t label) const {
     return label >= 0 && static_cast<size_t>(label) + 1 < by_symbol.size() ? static_cast<size_t>(label)
                                                                            : by_symbol.size() - 1;
