@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "common/fatal.h"
+#include "common/limits.h"
 #include "driver/clock.h"
 #include "driver/compile.h"
 #include "driver/line_reader.h"
@@ -32,7 +33,7 @@ constexpr const char* kEmptyPattern =
 constexpr const char* kPatternTooLong = "Error: the pattern is longer than 99 characters.";
 constexpr const char* kFileNameTooLong = "Error: the input file name is longer than 99 characters.";
 constexpr const char* kCannotOpenInput = "Error: Cannot open SDF_file.";
-constexpr size_t kBufferLimit = 99;
+constexpr size_t kBufferLimit = kMaxPatternLength;
 
 constexpr const char* kBadThreads = "Error: TARNAXEL_THREADS must be a whole number from 1 to 1024.";
 

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "common/fatal.h"
+#include "common/limits.h"
 #include "matcher/adjacency.h"
 #include "matcher/context.h"
 #include "matcher/order.h"
@@ -34,12 +35,12 @@ class BagSet {
   };
   static Key key_of(const Bag& bag) {
     const std::vector<int>& v = bag.vertices;
-    if (v.size() > 8) fail(Stream::err, "Error: Elimination Order is Wrong!");
+    if (v.size() > kMaxBagAtoms) fail(Stream::err, "Error: Elimination Order is Wrong!");
     Key key{static_cast<uint64_t>(v.size()) << 60, 0};
     for (size_t i = 0; i < v.size(); ++i) {
-      const uint64_t atom = static_cast<uint64_t>(v[i]) & 0x3FFu;
-      if (i < 6) key.high |= atom << (50 - 10 * i);
-      else key.low |= atom << (54 - 10 * (i - 6));
+      const uint64_t atom = static_cast<uint64_t>(v[i]) & ((1u << kBagAtomBits) - 1);
+      if (i < 6) key.high |= atom << (50 - kBagAtomBits * i);
+      else key.low |= atom << (54 - kBagAtomBits * (i - 6));
     }
     return key;
   }
@@ -132,16 +133,16 @@ void build_leaves(MatchContext& context, MatcherStorage& s) {
   edges.resize(molecule.edge_count);
   for (uint32_t u = 1; u <= molecule.edge_count; ++u) {
     const Edge& e = molecule.edges[u];
-    edges[u - 1] = (static_cast<uint64_t>(std::min(e.from, e.to)) << 40) |
-                   (static_cast<uint64_t>(std::max(e.from, e.to)) << 20) | u;
+    edges[u - 1] = (static_cast<uint64_t>(std::min(e.from, e.to)) << (2 * kEdgeKeyBits)) |
+                   (static_cast<uint64_t>(std::max(e.from, e.to)) << kEdgeKeyBits) | u;
   }
   std::sort(edges.begin(), edges.end());
-  auto pair_key = [](uint64_t key) { return key >> 20; };
-  auto edge_of = [](uint64_t key) { return static_cast<int>(key & 0xFFFFFu); };
+  auto pair_key = [](uint64_t key) { return key >> kEdgeKeyBits; };
+  auto edge_of = [](uint64_t key) { return static_cast<int>(key & ((1u << kEdgeKeyBits) - 1)); };
   for (size_t i = 0; i < edges.size();) {
     const uint64_t pair = pair_key(edges[i]);
-    const int v = static_cast<int>(pair >> 20);
-    const int w = static_cast<int>(pair & 0xFFFFFu);
+    const int v = static_cast<int>(pair >> kEdgeKeyBits);
+    const int w = static_cast<int>(pair & ((1u << kEdgeKeyBits) - 1));
     Bag* leaf = s.arena.acquire();
     leaf->vertices = {v, w};
     leaf->is_leaf = 1;
@@ -273,6 +274,8 @@ const MatchResult& Matcher::match(const MatchOptions& options, const Molecule& m
   result_.match_edges.clear();
   result_.over_budget = false;
   MatcherStorage& s = *storage_;
+  if (molecule.atom_count > kMaxAtoms || molecule.edge_count > kMaxEdges)
+    fail(Stream::err, "Error: a molecule of more than 999 atoms or 999 bonds cannot be matched.");
   s.neighbours.build(molecule);
   result_.width = s.finder.choose(s.neighbours, s.order);
   if (result_.width > kMaxWidth) {

@@ -5,9 +5,12 @@
 #include <random>
 #include <utility>
 
+#include "common/limits.h"
 #include "matcher/adjacency.h"
 
 namespace tarnaxel {
+
+static_assert(kMaxAtoms < (1u << 16), "the order's keys pack a scan position in 16 bits");
 
 int compute_order(const Molecule& molecule, const std::vector<int32_t>& priority, std::vector<int>& order) {
   EliminationGraph built;

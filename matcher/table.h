@@ -17,6 +17,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "common/limits.h"
+
 namespace tarnaxel {
 
 struct Item {
@@ -27,9 +29,10 @@ struct Item {
 };
 
 // An item packed into one word whose unsigned order is the key order of
-// items: atom, then root, then rule, then used children.  Atom and root
-// numbers are below 1000 (the counts of a record have three digits).
+// items: atom, then root, then rule, then used children (atom and root
+// numbers within kItemAtomBits).
 inline uint64_t pack(const Item& item) {
+  static_assert(kItemAtomBits == 16, "the atom and root fields below are 16 bits");
   return (static_cast<uint64_t>(static_cast<uint32_t>(item.atom)) << 40) |
          (static_cast<uint64_t>(static_cast<uint32_t>(item.root) & 0xFFFFu) << 24) |
          (static_cast<uint64_t>(item.rule) << 8) | item.used_children;

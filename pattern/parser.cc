@@ -7,23 +7,13 @@
 
 #include "common/fatal.h"
 #include "pattern/messages.h"
+#include "pattern/symbols.h"
 
 namespace tarnaxel {
 namespace {
 
 namespace msg = pattern_message;
 
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
-
-int bond_code(char c) {
-  switch (c) {
-    case '-': return 1;
-    case '=': return 2;
-    case '#': return 3;
-    case ':': return 4;
-    default: return 0;
-  }
-}
 
 std::set<int> open_numbers(const RingTable& rings) {
   std::set<int> open;

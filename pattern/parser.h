@@ -7,11 +7,12 @@
 #include <cstdint>
 #include <string>
 
+#include "common/limits.h"
 #include "pattern/graph.h"
 
 namespace tarnaxel {
 
-using RingTable = std::array<uint8_t, 1000>;
+using RingTable = std::array<uint8_t, kRingNumbers>;
 
 class Parser {
  public:

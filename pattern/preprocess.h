@@ -10,11 +10,13 @@
 // holds at most 99 characters before and after each stage.
 #pragma once
 
+#include "common/limits.h"
+
 #include <string>
 
 namespace tarnaxel {
 
-constexpr size_t kPatternLimit = 99;
+constexpr size_t kPatternLimit = kMaxPatternLength;
 
 // Refuses unbalanced braces, then removes a trailing branch "(...)" that
 // stands outside every group and does not open the pattern: 'C(O)' -> 'CO'.

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "common/fatal.h"
+#include "pattern/symbols.h"
 
 namespace tarnaxel {
 namespace {
@@ -17,17 +18,6 @@ constexpr const char* kRingNumberTooLarge =
 constexpr const char* kNoRingDigits = "Error: \"%\" must be followed by a ring-bond number.";
 constexpr const char* kLongBracketAtom = "Error: a bracket atom holds one or two characters.";
 
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
-
-int bond_kind(char c) {
-  switch (c) {
-    case '-': return 1;
-    case '=': return 2;
-    case '#': return 3;
-    case ':': return 4;
-    default: return 0;
-  }
-}
 
 }  // namespace
 
@@ -45,9 +35,9 @@ std::string build_rule_head(const std::string& s, const std::set<int>& start_set
       ++i;
       continue;
     }
-    if (is_digit(c) || c == '%' || (bond_kind(c) != 0 && (is_digit(at(i + 1)) || at(i + 1) == '%'))) {
-      if (bond_kind(c) != 0) {
-        bonds[bond_kind(c)] = true;
+    if (is_digit(c) || c == '%' || (bond_code(c) != 0 && (is_digit(at(i + 1)) || at(i + 1) == '%'))) {
+      if (bond_code(c) != 0) {
+        bonds[bond_code(c)] = true;
         ++i;
       } else {
         bonds[1] = true;
@@ -69,8 +59,8 @@ std::string build_rule_head(const std::string& s, const std::set<int>& start_set
       rings[number] = true;
       continue;
     }
-    if (bond_kind(c) != 0) {
-      bonds[bond_kind(c)] = true;
+    if (bond_code(c) != 0) {
+      bonds[bond_code(c)] = true;
       ++i;
     } else {
       bonds[1] = true;
