@@ -3,6 +3,7 @@
 #include <zlib.h>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -73,6 +74,8 @@ std::unique_ptr<LineReader> LineReader::open(const std::string& path) {
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return nullptr;
   std::unique_ptr<LineReader> plain = std::make_unique<PlainReader>(fd);
+  struct stat info {};
+  plain->may_wait_ = ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode);
   // The first two bytes tell a gzip file; they stay in the buffer, so a
   // plain file read through a pipe loses nothing.
   while (plain->end_ < 2) {
@@ -86,7 +89,9 @@ std::unique_ptr<LineReader> LineReader::open(const std::string& path) {
     gzFile gz = gzdopen(::dup(fd), "rb");
     if (gz == nullptr) return nullptr;
     gzbuffer(gz, 1 << 17);
-    return std::make_unique<GzipReader>(gz);
+    std::unique_ptr<LineReader> gzip = std::make_unique<GzipReader>(gz);
+    gzip->may_wait_ = false;
+    return gzip;
   }
   return plain;
 }
@@ -103,7 +108,7 @@ void LineReader::read_more() {
     record_start_ = 0;
   }
   if (end_ == buffer_.size()) buffer_.resize(buffer_.size() * 2);
-  if (before_read_) before_read_();
+  if (before_read_ && may_wait_) before_read_();
   const size_t got = refill(buffer_.data() + end_, buffer_.size() - end_);
   if (got == 0) eof_ = true;
   end_ += got;

@@ -46,8 +46,9 @@ class LineReader {
     begin_ = stop;
     return true;
   }
-  // Called before every read from the input, which may wait for more bytes
-  // to arrive: what is already judged can be put out first.
+  // Called before every read from an input that may wait for more bytes to
+  // arrive (a pipe, a terminal; not a regular file): what is already judged
+  // can be put out first.
   void before_read(std::function<void()> hook) { before_read_ = std::move(hook); }
   // The text of the current record from its first line to the last line read.
   std::string_view record() const { return {buffer_.data() + record_start_, begin_ - record_start_}; }
@@ -75,6 +76,7 @@ class LineReader {
   size_t end_ = 0;           // the end of the bytes read
   bool eof_ = false;
   std::function<void()> before_read_;
+  bool may_wait_ = true;
 };
 
 }  // namespace tarnaxel

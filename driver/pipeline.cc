@@ -1,5 +1,6 @@
 #include "driver/pipeline.h"
 
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <exception>
@@ -62,6 +63,7 @@ struct Job {
 struct Batch {
   std::vector<Job> jobs;  // the first count in use; storage kept
   size_t count = 0;
+  size_t done = 0;  // jobs judged
   // A record that could not be read ends the batch: its statistics so far
   // and its fault.
   std::string failed_start;
@@ -215,20 +217,26 @@ class Pipeline {
         }
         std::lock_guard<std::mutex> lock(mutex_);
         job.done = true;
-        if (writer_waiting_) job_done_.notify_one();
+        // The writer is woken once a batch is judged, or finds the jobs done
+        // when it looks again.
+        if (++batch->done == count && writer_waiting_) job_done_.notify_one();
       }
     }
   }
 
-  // Waits until the job is judged, putting out what is kept first.
-  void wait_for(const Job& job) {
+  // Waits until the job is judged, putting out what is kept first.  The
+  // writer sleeps until the whole batch is judged, looking every few
+  // milliseconds whether the job is, so that one slow record never holds
+  // back the records judged before it.
+  void wait_for(const Batch& batch, const Job& job) {
     std::unique_lock<std::mutex> lock(mutex_);
     if (job.done) return;
     lock.unlock();
     outputs_.flush();
     lock.lock();
     writer_waiting_ = true;
-    job_done_.wait(lock, [&job] { return job.done; });
+    while (!job.done)
+      job_done_.wait_for(lock, std::chrono::milliseconds(5), [&batch] { return batch.done == batch.count; });
     writer_waiting_ = false;
   }
 
@@ -262,7 +270,7 @@ class Pipeline {
       while (Batch* batch = next_in_order()) {
         for (size_t i = 0; i < batch->count; ++i) {
           Job& job = batch->jobs[i];
-          wait_for(job);
+          wait_for(*batch, job);
           if (job.retry && setup_.threads > 1) judge_again(job);
           put_line_start(stats, job.number, job.counts);
           put_judged(stats, outputs_, job.number, job.result, job.ticks, job.text, job.counts[0], job.counts[1],
@@ -278,6 +286,7 @@ class Pipeline {
         std::lock_guard<std::mutex> lock(mutex_);
         ordered_.pop_front();
         batch->count = 0;
+        batch->done = 0;
         free_.push_back(batch);
         free_ready_.notify_one();
       }
