@@ -4,12 +4,26 @@
 
 #include "generation/reduce.h"
 #include "common/fatal.h"
+#include "common/limits.h"
 #include "pattern/messages.h"
 #include "pattern/parser.h"
 #include "pattern/preprocess.h"
 #include "rulefile/head.h"
 
 namespace tarnaxel {
+namespace {
+
+// "Error:Tarnaxel" + "please enter" (CP932)
+constexpr const char* kEmptyPattern =
+    "Error:Tarnaxel\x82\xf0\x93\xfc\x97\xcd\x82\xb5\x82\xc4\x89\xba\x82\xb3\x82\xa2\x81" "B";
+constexpr const char* kPatternTooLong = "Error: the pattern is longer than 99 characters.";
+
+}  // namespace
+
+void check_pattern_text(const std::string& pattern) {
+  if (pattern.size() > kMaxPatternLength) fail_line(kPatternTooLong);
+  if (pattern.empty()) fail_line(kEmptyPattern);
+}
 
 std::string compile_pattern(std::string& pattern) {
   preprocess_pattern(pattern);

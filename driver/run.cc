@@ -27,10 +27,6 @@ namespace {
 
 // Every refusal of the command line, with its exact bytes.
 constexpr const char* kUsage = "Usage: Tarnaxel InputFileName [-ind] [-span] [-min] Tarnaxel";
-// "Error:Tarnaxel" + "please enter" (CP932)
-constexpr const char* kEmptyPattern =
-    "Error:Tarnaxel\x82\xf0\x93\xfc\x97\xcd\x82\xb5\x82\xc4\x89\xba\x82\xb3\x82\xa2\x81" "B";
-constexpr const char* kPatternTooLong = "Error: the pattern is longer than 99 characters.";
 constexpr const char* kFileNameTooLong = "Error: the input file name is longer than 99 characters.";
 constexpr const char* kCannotOpenInput = "Error: Cannot open SDF_file.";
 constexpr size_t kBufferLimit = kMaxPatternLength;
@@ -94,9 +90,9 @@ int run_tool(int argc, const char* const* argv) {
   if (static_cast<unsigned>(argc - 3) > 2u) fail_line(kUsage);
   std::string pattern = argv[argc - 1];
   const char* input_name = argv[1];
-  if (pattern.size() > kBufferLimit) fail_line(kPatternTooLong);
+  if (pattern.size() > kBufferLimit) check_pattern_text(pattern);
   if (std::strlen(input_name) > kBufferLimit) fail_line(kFileNameTooLong);
-  if (pattern.empty()) fail_line(kEmptyPattern);
+  check_pattern_text(pattern);
 
   MatchOptions options;
   for (int i = 2; i < argc - 1; ++i) {

@@ -94,6 +94,13 @@ class BagArena {
   size_t used_ = 0;
 };
 
+// Whether an atom alone fits a rule of the first state.
+bool fits_alone(const Automaton& a, const Atom& atom) {
+  for (int r = 1; r <= a.rule_count; ++r)
+    if (a.rules[r].state == 1 && a.rules[r].symbol == atom.label) return true;
+  return false;
+}
+
 // True when no rule hands a state to any child: the automaton of a pattern
 // of one atom (or of alternatives of single atoms).
 bool every_rule_childless(const Automaton& a) {
@@ -193,6 +200,29 @@ void eliminate(MatchContext& context, MatcherStorage& s, int v) {
 
 }  // namespace
 
+std::vector<int> matched_atoms(const Automaton& automaton, const MatchOptions& options, const Molecule& molecule,
+                               const MatchResult& result) {
+  std::vector<int> atoms;
+  if (result.result != kAccepted) return atoms;
+  for (int e : result.match_edges) {
+    atoms.push_back(molecule.edges[static_cast<size_t>(e)].from);
+    atoms.push_back(molecule.edges[static_cast<size_t>(e)].to);
+  }
+  if (result.match_edges.empty() && every_rule_childless(automaton)) {
+    for (size_t a = 1; a <= molecule.atom_count; ++a) {
+      if (options.span != 0) {
+        atoms.push_back(static_cast<int>(a));
+      } else if (fits_alone(automaton, molecule.atoms[a])) {
+        atoms.push_back(static_cast<int>(a));
+        break;
+      }
+    }
+  }
+  std::sort(atoms.begin(), atoms.end());
+  atoms.erase(std::unique(atoms.begin(), atoms.end()), atoms.end());
+  return atoms;
+}
+
 size_t default_table_memory_limit() {
   long pages = sysconf(_SC_PHYS_PAGES);
   long page_size = sysconf(_SC_PAGESIZE);
@@ -213,12 +243,7 @@ Matcher::~Matcher() = default;
 // the first state; with span, only when every atom is unbonded and does.
 // No bond is ever part of such a match.
 int Matcher::judge_single_atom(const MatchOptions& options, const Molecule& molecule) const {
-  const Automaton& a = automaton_;
-  auto fits = [&a](const Atom& atom) {
-    for (int r = 1; r <= a.rule_count; ++r)
-      if (a.rules[r].state == 1 && a.rules[r].symbol == atom.label) return true;
-    return false;
-  };
+  auto fits = [this](const Atom& atom) { return fits_alone(automaton_, atom); };
   const size_t n = molecule.atom_count;
   if (options.span == 0) {
     for (size_t i = 1; i <= n; ++i)

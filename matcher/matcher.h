@@ -54,6 +54,12 @@ struct TableLimitExceeded : std::bad_alloc {
 // configuration tables of one molecule, shared by the matchers of a run.
 size_t default_table_memory_limit();
 
+// The atoms of an accepted match, ascending: the ends of its bonds, or for
+// an automaton of single atoms the atom the match stands on (the first
+// that fits; with span every atom).
+std::vector<int> matched_atoms(const Automaton& automaton, const MatchOptions& options, const Molecule& molecule,
+                               const MatchResult& result);
+
 struct MatcherStorage;
 
 // Judges molecules against one automaton, keeping its working storage from

@@ -1,0 +1,263 @@
+// The compiled part of the Python package: a pattern compiled and loaded
+// once, single records matched on the calling thread, and a screen that
+// reads records in batches and judges each batch on several threads.  Every
+// refusal of the tool is a PatternError or a RecordError carrying its
+// message; nothing here ends the process.
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "common/fatal.h"
+#include "driver/compile.h"
+#include "driver/line_reader.h"
+#include "driver/sdf_record.h"
+#include "matcher/matcher.h"
+#include "rulefile/automaton.h"
+#include "rulefile/loader.h"
+
+namespace py = pybind11;
+
+namespace tarnaxel {
+namespace {
+
+// The exception types, made when the module is loaded.
+PyObject* pattern_error = nullptr;
+PyObject* record_error = nullptr;
+
+// Raises the Python error for a refusal, its bytes decoded from CP932.
+[[noreturn]] void raise(PyObject* type, const Fatal& fatal) {
+  py::object text = py::bytes(fatal.bytes()).attr("decode")("cp932", "replace");
+  PyErr_SetObject(type, text.ptr());
+  throw py::error_already_set();
+}
+
+MatchOptions options_of(bool span, bool ind, bool min) {
+  MatchOptions o;
+  o.span = span;
+  o.ind = ind;
+  o.min = min;
+  return o;
+}
+
+size_t table_limit() {
+  if (const char* text = std::getenv("TARNAXEL_TABLE_MEMORY_MB")) {
+    char* end = nullptr;
+    unsigned long long megabytes = std::strtoull(text, &end, 10);
+    if (end != text && *end == '\0' && megabytes > 0 && megabytes < (1ull << 40))
+      return static_cast<size_t>(megabytes) << 20;
+  }
+  return default_table_memory_limit();
+}
+
+// One judged record, as Python sees it: 0-based bonds and atoms.
+py::tuple to_python(const Automaton& automaton, const MatchOptions& options, const Molecule& molecule,
+                    const MatchResult& r) {
+  py::list bonds;
+  for (int e : r.match_edges) bonds.append((e + 1) / 2 - 1);
+  py::list atoms;
+  for (int a : matched_atoms(automaton, options, molecule, r)) atoms.append(a - 1);
+  return py::make_tuple(r.result, r.width, r.score, py::tuple(bonds), py::tuple(atoms));
+}
+
+class CompiledPattern {
+ public:
+  explicit CompiledPattern(std::string pattern) {
+    try {
+      check_pattern_text(pattern);
+      text_ = compile_pattern(pattern);
+      automaton_ = load_rules_from_text(text_);
+    } catch (const Fatal& fatal) {
+      raise(pattern_error, fatal);
+    }
+  }
+
+  py::bytes automaton_text() const { return py::bytes(text_); }
+  const Automaton& automaton() const { return *automaton_; }
+  int rule_count() const { return automaton_->rule_count; }
+
+  // Matches the one record of text: (result, width, score, bonds, atoms).
+  py::tuple match(const std::string& text, bool span, bool ind, bool min) {
+    std::unique_ptr<LineReader> input = LineReader::from_text(text);
+    Molecule molecule;
+    try {
+      if (!input->begin_record()) throw Fatal(Stream::err, "Error: the molblock holds no record.");
+      read_record(*input, *automaton_, 1, molecule, [](int, int) {});
+    } catch (const Fatal& fatal) {
+      raise(record_error, fatal);
+    }
+    const MatchOptions options = options_of(span, ind, min);
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!matcher_) matcher_ = std::make_unique<Matcher>(*automaton_, table_limit());
+    MatchResult result;
+    {
+      py::gil_scoped_release free;
+      result = matcher_->match(options, molecule);
+    }
+    return to_python(*automaton_, options, molecule, result);
+  }
+
+ private:
+  std::string text_;
+  std::unique_ptr<const Automaton> automaton_;
+  std::mutex mutex_;
+  std::unique_ptr<Matcher> matcher_;
+};
+
+// Records from a Python callable read(n) -> bytes (b"" at the end).
+class PythonReader : public LineReader {
+ public:
+  explicit PythonReader(py::object read) : read_(std::move(read)) {}
+
+ protected:
+  size_t refill(char* data, size_t size) override {
+    py::bytes chunk = read_(size);
+    std::string_view bytes = chunk;
+    const size_t n = std::min(size, bytes.size());
+    std::memcpy(data, bytes.data(), n);
+    return n;
+  }
+
+ private:
+  py::object read_;
+};
+
+struct Record {
+  std::string title;
+  std::string text;
+  Molecule molecule;
+  MatchResult result;
+};
+
+// A screen of one input: batches of records read on the calling thread and
+// judged on several.  The verdicts are those of the tool on one thread: a
+// record over one thread's share of the memory limit is judged again alone
+// with the whole of it.
+class Screener {
+ public:
+  Screener(const CompiledPattern& pattern, py::object source, bool span, bool ind, bool min, int threads,
+           bool keep_text)
+      : pattern_(pattern), options_(options_of(span, ind, min)), threads_(std::max(1, threads)),
+        keep_text_(keep_text), limit_(table_limit()) {
+    if (py::isinstance<py::str>(source)) {
+      input_ = LineReader::open(source.cast<std::string>());
+      if (!input_) raise(record_error, Fatal(Stream::err, "Error: Cannot open SDF_file."));
+    } else {
+      input_ = std::make_unique<PythonReader>(source);
+    }
+    for (int i = 0; i < threads_; ++i)
+      matchers_.push_back(std::make_unique<Matcher>(pattern.automaton(), limit_ / static_cast<size_t>(threads_)));
+  }
+
+  // The next records, at most n: a list of (index, title, result, width,
+  // score, bonds, atoms, text or None); empty at the end.  A record that
+  // cannot be read ends the list; the next call raises its error.
+  py::list next(size_t n) {
+    if (failure_) {
+      Fatal fatal = *failure_;
+      failure_.reset();
+      done_ = true;
+      raise(record_error, fatal);
+    }
+    py::list out;
+    if (done_) return out;
+    read(n);
+    judge();
+    for (size_t i = 0; i < count_; ++i) {
+      Record& r = records_[i];
+      py::tuple judged = to_python(pattern_.automaton(), options_, r.molecule, r.result);
+      out.append(py::make_tuple(first_index_ + i, r.title, judged[0], judged[1], judged[2], judged[3], judged[4],
+                                keep_text_ ? py::object(py::bytes(r.text)) : py::object(py::none())));
+    }
+    first_index_ += count_;
+    return out;
+  }
+
+ private:
+  void read(size_t n) {
+    count_ = 0;
+    while (count_ < n && !failure_) {
+      if (records_.size() == count_) records_.emplace_back();
+      Record& r = records_[count_];
+      try {
+        if (!input_->begin_record()) {
+          done_ = true;
+          break;
+        }
+        read_record(*input_, pattern_.automaton(), static_cast<int>(first_index_ + count_ + 1), r.molecule,
+                    [](int, int) {});
+      } catch (const Fatal& fatal) {
+        failure_ = std::make_unique<Fatal>(fatal);
+        break;
+      }
+      const std::string_view text = input_->record();
+      const size_t end = text.find('\n');
+      std::string_view title = text.substr(0, end == std::string_view::npos ? text.size() : end);
+      if (!title.empty() && title.back() == '\r') title.remove_suffix(1);
+      r.title.assign(title);
+      if (keep_text_) r.text.assign(text);
+      ++count_;
+    }
+  }
+
+  void judge() {
+    py::gil_scoped_release free;
+    std::atomic<size_t> next{0};
+    auto work = [&](Matcher& matcher) {
+      for (size_t i; (i = next.fetch_add(1)) < count_;) records_[i].result = matcher.match(options_, records_[i].molecule);
+    };
+    if (threads_ == 1 || count_ < 2) {
+      work(*matchers_[0]);
+    } else {
+      std::vector<std::thread> workers;
+      for (int t = 1; t < threads_; ++t) workers.emplace_back(work, std::ref(*matchers_[static_cast<size_t>(t)]));
+      work(*matchers_[0]);
+      for (std::thread& w : workers) w.join();
+    }
+    for (size_t i = 0; i < count_ && threads_ > 1; ++i) {
+      if (!records_[i].result.over_budget) continue;
+      if (!whole_) whole_ = std::make_unique<Matcher>(pattern_.automaton(), limit_);
+      records_[i].result = whole_->match(options_, records_[i].molecule);
+      if (records_[i].result.over_budget) whole_.reset();
+    }
+  }
+
+  const CompiledPattern& pattern_;
+  MatchOptions options_;
+  int threads_;
+  bool keep_text_;
+  size_t limit_;
+  std::unique_ptr<LineReader> input_;
+  std::vector<std::unique_ptr<Matcher>> matchers_;
+  std::unique_ptr<Matcher> whole_;
+  std::vector<Record> records_;
+  size_t count_ = 0;
+  size_t first_index_ = 0;
+  bool done_ = false;
+  std::unique_ptr<Fatal> failure_;
+};
+
+}  // namespace
+}  // namespace tarnaxel
+
+PYBIND11_MODULE(_tarnaxel, m) {
+  using namespace tarnaxel;
+  m.doc() = "The compiled part of the tarnaxel package.";
+  pattern_error = PyErr_NewException("tarnaxel.PatternError", PyExc_ValueError, nullptr);
+  record_error = PyErr_NewException("tarnaxel.RecordError", PyExc_ValueError, nullptr);
+  m.attr("PatternError") = py::handle(pattern_error);
+  m.attr("RecordError") = py::handle(record_error);
+  py::class_<CompiledPattern>(m, "CompiledPattern")
+      .def(py::init<std::string>())
+      .def_property_readonly("automaton_text", &CompiledPattern::automaton_text)
+      .def_property_readonly("rule_count", &CompiledPattern::rule_count)
+      .def("match", &CompiledPattern::match);
+  py::class_<Screener>(m, "Screener")
+      .def(py::init<const CompiledPattern&, py::object, bool, bool, bool, int, bool>(), py::keep_alive<1, 2>())
+      .def("next", &Screener::next);
+}

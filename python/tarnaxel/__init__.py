@@ -1,0 +1,207 @@
+"""Screen molecules against a Tarnaxel pattern from Python.
+
+    import tarnaxel
+    pattern = tarnaxel.compile("C1=CC=CC=C1C")
+    match = pattern.match(mol)                      # an RDKit Mol or a V2000 molblock
+    for index, title, match in tarnaxel.screen("library.sdf.gz", pattern):
+        ...
+
+A `Mol` is handed to the matcher as the Kekulé V2000 molblock RDKit writes
+for it (`Chem.MolToMolBlock(mol, kekulize=True)`), so bonds are matched by
+their Kekulé types, as the command-line tool matches a Kekulé file.
+"""
+import gzip
+import os
+
+from ._tarnaxel import CompiledPattern as _CompiledPattern
+from ._tarnaxel import PatternError, RecordError
+from ._tarnaxel import Screener as _Screener
+
+__all__ = ["compile", "screen", "screen_frame", "Pattern", "Match", "PatternError", "RecordError"]
+
+_BATCH = 2048  # records read and judged at a time
+
+
+class Match:
+    """The verdict on one record: `result` as on the statistics line (0
+    rejected, 1 accepted, 2 too wide), `width`, `score`, and the 0-based
+    `bonds` and `atoms` of the match (as RDKit numbers them)."""
+
+    __slots__ = ("result", "width", "score", "bonds", "atoms", "_mol", "_pattern")
+
+    def __init__(self, result, width, score, bonds, atoms, mol=None, pattern=None):
+        self.result = result
+        self.width = width
+        self.score = score
+        self.bonds = bonds
+        self.atoms = atoms
+        self._mol = mol
+        self._pattern = pattern
+
+    @property
+    def accepted(self):
+        return self.result == 1
+
+    def __repr__(self):
+        return (f"Match(result={self.result}, width={self.width}, score={self.score:.2f}, "
+                f"bonds={self.bonds}, atoms={self.atoms})")
+
+    def __eq__(self, other):
+        return isinstance(other, Match) and self._key() == other._key()
+
+    def __hash__(self):
+        return hash(self._key())
+
+    def _key(self):
+        return (self.result, self.width, self.score, self.bonds, self.atoms)
+
+    def _repr_svg_(self):
+        if self._mol is None or self._pattern is None:
+            return None
+        return self._pattern.draw(self._mol, self)
+
+
+def _molblock(mol):
+    """The V2000 record text of a Mol or molblock, as bytes."""
+    if isinstance(mol, bytes):
+        return mol
+    if isinstance(mol, str):
+        return mol.encode("utf-8", "surrogateescape")
+    from rdkit import Chem
+    if isinstance(mol, Chem.Mol):
+        return Chem.MolToMolBlock(mol, kekulize=True, forceV3000=False).encode()
+    raise TypeError(f"expected an RDKit Mol or a V2000 molblock, not {type(mol).__name__}")
+
+
+class Pattern:
+    """A compiled pattern.  `automaton` is the text of "automaton.txt"."""
+
+    def __init__(self, text):
+        self.text = text
+        self._compiled = _CompiledPattern(text)
+        self.automaton = self._compiled.automaton_text.decode("latin-1")
+
+    def __repr__(self):
+        return f"Pattern({self.text!r})"
+
+    def match(self, mol, span=False, ind=False, min=False):
+        """Judges one molecule: an RDKit Mol or a V2000 molblock (str or bytes)."""
+        result = self._compiled.match(_molblock(mol), span, ind, min)
+        from_mol = not isinstance(mol, (str, bytes))
+        return Match(*result, mol=mol if from_mol else None, pattern=self if from_mol else None)
+
+    def draw(self, mol, match=None, size=(300, 250)):
+        """An SVG picture of the molecule, the matched atoms and bonds highlighted."""
+        from rdkit import Chem
+        from rdkit.Chem.Draw import rdMolDraw2D
+        if isinstance(mol, (str, bytes)):
+            block = mol.decode("utf-8", "replace") if isinstance(mol, bytes) else mol
+            mol = Chem.MolFromMolBlock(block, sanitize=False, removeHs=False)
+            mol.UpdatePropertyCache(strict=False)
+        if match is None:
+            match = self.match(mol)
+        drawer = rdMolDraw2D.MolDraw2DSVG(int(size[0]), int(size[1]))
+        rdMolDraw2D.PrepareAndDrawMolecule(drawer, Chem.Mol(mol), highlightAtoms=list(match.atoms),
+                                           highlightBonds=list(match.bonds))
+        drawer.FinishDrawing()
+        return drawer.GetDrawingText()
+
+
+def compile(pattern):
+    """Compiles a pattern; a bad one raises PatternError with the tool's message."""
+    if isinstance(pattern, Pattern):
+        return pattern
+    return Pattern(pattern)
+
+
+class _Prefixed:
+    """A binary stream with some bytes read ahead put back in front."""
+
+    def __init__(self, head, stream):
+        self._head = head
+        self._stream = stream
+
+    def read(self, n=-1):
+        if self._head:
+            piece, self._head = self._head[:n], self._head[n:]
+            return piece
+        return self._stream.read(n)
+
+
+def _reader(source):
+    """What the screener reads: a path, or a read(n) callable."""
+    if isinstance(source, (str, os.PathLike)):
+        path = os.fspath(source)
+        if not os.path.exists(path):
+            raise FileNotFoundError(path)
+        return path
+    if hasattr(source, "read"):
+        head = source.read(2)
+        stream = _Prefixed(head, source)
+        if head == b"\x1f\x8b":
+            stream = gzip.GzipFile(fileobj=stream)
+        return stream.read
+    # An iterable of Mols or molblocks, one record each.
+    records = (_record(mol) for mol in source)
+    pending = [b""]
+
+    def read(n):
+        while len(pending[0]) < n:
+            record = next(records, None)
+            if record is None:
+                break
+            pending[0] += record
+        piece, pending[0] = pending[0][:n], pending[0][n:]
+        return piece
+    return read
+
+
+def _record(mol):
+    block = _molblock(mol)
+    if not block.endswith(b"\n"):
+        block += b"\n"
+    if not block.rstrip(b"\r\n").endswith(b"$$$$"):
+        block += b"$$$$\n"
+    return block
+
+
+def _threads(threads):
+    if threads is None:
+        return len(os.sched_getaffinity(0))
+    if int(threads) < 1:
+        raise ValueError("threads must be at least 1")
+    return int(threads)
+
+
+def _screen(source, pattern, span, ind, min, threads, keep_text):
+    pattern = compile(pattern)
+    screener = _Screener(pattern._compiled, _reader(source), span, ind, min, _threads(threads), keep_text)
+    while True:
+        batch = screener.next(_BATCH)
+        if not batch:
+            # A record that could not be read raises here, after the ones before it.
+            screener.next(_BATCH)
+            return
+        yield from batch
+        if len(batch) < _BATCH:
+            screener.next(_BATCH)
+            return
+
+
+def screen(source, pattern, span=False, ind=False, min=False, threads=None):
+    """Yields (index, title, Match) for every record of source, in input order.
+
+    source: an SDF path (plain or gzip), a binary file object, or an iterable
+    of RDKit Mols or molblocks.  A record the reader refuses raises
+    RecordError after the records before it were yielded."""
+    for index, title, result, width, score, bonds, atoms, _ in _screen(source, pattern, span, ind, min, threads,
+                                                                        False):
+        yield index, title, Match(result, width, score, bonds, atoms)
+
+
+def screen_frame(source, pattern, span=False, ind=False, min=False, threads=None):
+    """The screen as a pandas DataFrame: index, title, result, width, score, bonds, atoms."""
+    import pandas
+    rows = [(index, title, m.result, m.width, m.score, m.bonds, m.atoms)
+            for index, title, m in screen(source, pattern, span, ind, min, threads)]
+    return pandas.DataFrame(rows, columns=["index", "title", "result", "width", "score", "bonds", "atoms"])

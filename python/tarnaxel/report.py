@@ -1,0 +1,105 @@
+"""One self-contained HTML page of a screen.
+
+    python3 -m tarnaxel.report INPUT PATTERN [-span] [-ind] [-min] -o report.html
+
+The page shows the pattern, the options, the counts of the three results
+and a grid of the accepted molecules (the first 500), drawn from the input
+records with their own bond orders, the match highlighted, with the title,
+score and width under each.  A progress line goes to standard error while
+the screen runs.
+"""
+import html
+import sys
+import time
+
+import tarnaxel
+
+SHOWN = 500
+
+
+def _mol_of(text):
+    from rdkit import Chem
+    mol = Chem.MolFromMolBlock(text.decode("utf-8", "replace"), sanitize=False, removeHs=False)
+    if mol is not None:
+        mol.UpdatePropertyCache(strict=False)
+    return mol
+
+
+def _cell(pattern, title, match, text):
+    mol = _mol_of(text)
+    picture = pattern.draw(mol, match, size=(260, 200)) if mol is not None else "<p>(no drawing)</p>"
+    picture = picture[picture.find("<svg"):] if "<svg" in picture else picture
+    return (f'<figure>{picture}<figcaption>{html.escape(title)}<br>score {match.score:.2f}, '
+            f'width {match.width}</figcaption></figure>')
+
+
+def build(input_path, pattern_text, span=False, ind=False, min=False, progress=None):
+    """The page as text."""
+    pattern = tarnaxel.compile(pattern_text)
+    counts = [0, 0, 0]
+    cells = []
+    last = time.monotonic()
+    records = tarnaxel._screen(input_path, pattern, span, ind, min, None, True)
+    for index, title, result, width, score, bonds, atoms, text in records:
+        counts[result] += 1
+        if result == 1 and len(cells) < SHOWN:
+            cells.append(_cell(pattern, title, tarnaxel.Match(result, width, score, bonds, atoms), text))
+        now = time.monotonic()
+        if progress is not None and now - last > 0.25:
+            progress(index + 1, counts[1])
+            last = now
+    options = " ".join(o for o, on in (("-span", span), ("-ind", ind), ("-min", min)) if on) or "none"
+    more = (f"<p>The first {SHOWN} of {counts[1]} accepted molecules are shown.</p>"
+            if counts[1] > SHOWN else "")
+    return f"""<!DOCTYPE html>
+<html><head><meta charset="utf-8"><title>Tarnaxel: {html.escape(pattern_text)}</title>
+<style>
+body {{ font-family: sans-serif; margin: 1.5em; }}
+.grid {{ display: flex; flex-wrap: wrap; gap: 0.8em; }}
+figure {{ margin: 0; border: 1px solid #ccc; padding: 0.3em; width: 262px; }}
+figcaption {{ font-size: 0.85em; text-align: center; overflow-wrap: anywhere; }}
+</style></head>
+<body>
+<h1>Tarnaxel screen</h1>
+<p>Input: {html.escape(str(input_path))}<br>Pattern: <code>{html.escape(pattern_text)}</code><br>Options: {options}</p>
+<p>Accepted: {counts[1]} &middot; Rejected: {counts[0]} &middot; Too wide: {counts[2]}</p>
+{more}<div class="grid">
+{chr(10).join(cells)}
+</div></body></html>
+"""
+
+
+def main(argv):
+    args = list(argv)
+    usage = "usage: python3 -m tarnaxel.report INPUT PATTERN [-span] [-ind] [-min] -o report.html"
+    output = None
+    if "-o" in args:
+        at = args.index("-o")
+        if at + 1 >= len(args):
+            print(usage, file=sys.stderr)
+            return 1
+        output = args[at + 1]
+        del args[at:at + 2]
+    flags = {a for a in args if a in ("-span", "-ind", "-min")}
+    rest = [a for a in args if a not in flags]
+    if output is None or len(rest) != 2:
+        print(usage, file=sys.stderr)
+        return 1
+
+    def progress(records, accepted):
+        sys.stderr.write(f"\r{records} records, {accepted} accepted")
+        sys.stderr.flush()
+
+    try:
+        page = build(rest[0], rest[1], "-span" in flags, "-ind" in flags, "-min" in flags, progress)
+    except (tarnaxel.PatternError, tarnaxel.RecordError, OSError) as error:
+        sys.stderr.write("\n" + str(error).rstrip("\n") + "\n")
+        return 1
+    sys.stderr.write("\n")
+    with open(output, "w", encoding="utf-8") as out:
+        out.write(page)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))

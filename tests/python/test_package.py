@@ -1,0 +1,180 @@
+"""The Python package against the built tool: the same automata, refusals
+and verdicts, from every kind of source, and the pictures."""
+import gzip
+import io
+import os
+import shutil
+import subprocess
+import tempfile
+
+import pytest
+from rdkit import Chem
+
+import tarnaxel
+
+BINARY = os.environ.get("TARNAXEL_BINARY", "build/tarnaxel")
+SOURCE = os.environ.get("TARNAXEL_SOURCE_DIR", ".")
+CORPUS = os.path.join(SOURCE, "bench", "corpus.sdf.gz")
+EXAMPLE = os.path.join(SOURCE, "examples", "nci_40.sdf")
+# Every option set the command line accepts (at most two options).
+OPTION_SETS = [(s, i, m) for s in (False, True) for i in (False, True) for m in (False, True) if s + i + m < 3]
+
+
+def run_binary(input_path, pattern, span=False, ind=False, min=False):
+    """Runs the tool in a fresh directory: (stdout, stderr, status, files)."""
+    work = tempfile.mkdtemp()
+    try:
+        args = [BINARY, os.path.abspath(input_path)]
+        args += [o for o, on in (("-span", span), ("-ind", ind), ("-min", min)) if on] + [pattern]
+        run = subprocess.run(args, cwd=work, capture_output=True, env=dict(os.environ, TARNAXEL_THREADS="1"))
+        files = {}
+        for name in ("automaton.txt", "accept.sdf", "reject.sdf", "tw_big.sdf"):
+            path = os.path.join(work, name)
+            if os.path.exists(path):
+                with open(path, "rb") as f:
+                    files[name] = f.read()
+        return run.stdout, run.stderr, run.returncode, files
+    finally:
+        shutil.rmtree(work)
+
+
+def records_of(text):
+    return [r + b"$$$$\n" for r in text.split(b"$$$$\n")[:-1]]
+
+
+def binary_verdicts(input_path, pattern, span, ind, min):
+    """(result, width, score, bonds) per record from the tool's outputs: the
+    matched bonds are those of an accepted record not re-typed to 8."""
+    out, _, status, files = run_binary(input_path, pattern, span, ind, min)
+    assert status == 0
+    accepted = iter(records_of(files["accept.sdf"]))
+    verdicts = []
+    for line in out.split(b"\n"):
+        fields = line.split(b"\t")
+        if len(fields) != 7:
+            continue
+        result, width, score = int(fields[3]), int(fields[4]), float(fields[5])
+        bonds = ()
+        if result == 1:
+            lines = next(accepted).split(b"\n")
+            atoms = int(lines[3][0:3])
+            bond_lines = lines[4 + atoms:4 + atoms + int(lines[3][3:6])]
+            bonds = tuple(k for k, b in enumerate(bond_lines) if b[8:9] != b"8")
+        verdicts.append((result, width, score, bonds))
+    return verdicts
+
+
+@pytest.mark.parametrize("pattern", ["CCO", "C1=CC=CC=C1C", "Cl", "C{C|N}*O", "C(=O){N|O}C"])
+def test_automaton_is_the_tools(pattern):
+    _, _, status, files = run_binary(EXAMPLE, pattern)
+    assert status == 0
+    assert tarnaxel.compile(pattern).automaton.encode("latin-1") == files["automaton.txt"]
+
+
+@pytest.mark.parametrize("pattern", ["", "C(", "X", "C" * 100, "{C|N", "C0=CC1", "C|C"])
+def test_refusals_carry_the_tools_message(pattern):
+    out, err, status, _ = run_binary(EXAMPLE, pattern)
+    assert status == 1
+    with pytest.raises(tarnaxel.PatternError) as refused:
+        tarnaxel.compile(pattern)
+    assert isinstance(refused.value, ValueError)
+    assert str(refused.value) == (out + err).decode("cp932")
+
+
+@pytest.mark.parametrize("pattern", ["C1=CC=CC=C1C", "C(=O){N|O}C", "C{C}*O"])
+def test_same_verdicts_as_the_tool(pattern):
+    for span, ind, min in OPTION_SETS:
+        expected = binary_verdicts(CORPUS, pattern, span, ind, min)
+        got = [(m.result, m.width, round(m.score, 2), m.bonds)
+               for _, _, m in tarnaxel.screen(CORPUS, pattern, span, ind, min)]
+        assert got == expected, (pattern, span, ind, min)
+
+
+def test_sources_and_threads_agree():
+    with open(EXAMPLE, "rb") as f:
+        text = f.read()
+    pattern = tarnaxel.compile("C{C}*O")
+    expected = list(tarnaxel.screen(EXAMPLE, pattern, threads=1))
+    assert len(expected) == 40 and expected[0][1] == text.split(b"\n")[0].decode()
+    zipped = gzip.compress(text)
+    with tempfile.NamedTemporaryFile(suffix=".sdf.gz") as gz:
+        gz.write(zipped)
+        gz.flush()
+        sources = [gz.name, io.BytesIO(text), io.BytesIO(zipped), [r.decode() for r in records_of(text)]]
+        for source in sources:
+            for threads in (1, 2, 3):
+                if not isinstance(source, (str, list)):
+                    source.seek(0)
+                assert list(tarnaxel.screen(source, pattern, threads=threads)) == expected
+
+
+def test_a_bad_record_stops_the_screen_after_the_ones_before():
+    good = records_of(open(EXAMPLE, "rb").read())
+    bad = b"bad\n\n\n  2  1\nC\nC\n  1  9  1\n$$$$\n"
+    with tempfile.NamedTemporaryFile(suffix=".sdf") as f:
+        f.write(b"".join(good[:5]) + bad + b"".join(good[5:]))
+        f.flush()
+        _, err, status, _ = run_binary(f.name, "CCO")
+        assert status == 1
+        seen = []
+        with pytest.raises(tarnaxel.RecordError) as refused:
+            for item in tarnaxel.screen(f.name, "CCO", threads=2):
+                seen.append(item)
+    assert len(seen) == 5
+    assert str(refused.value) == err.decode("cp932")
+    with pytest.raises(tarnaxel.RecordError):
+        tarnaxel.compile("CCO").match(bad)
+
+
+def test_match_on_mols_and_molblocks():
+    pattern = tarnaxel.compile("C1=CC=CC=C1C")
+    mol = Chem.MolFromSmiles("OCc1ccccc1C")
+    match = pattern.match(mol)
+    assert match.accepted and match.result == 1
+    assert match == pattern.match(Chem.MolToMolBlock(mol, kekulize=True))
+    ring = {b.GetIdx() for b in mol.GetBonds() if b.IsInRing()}
+    assert ring <= set(match.bonds)
+    assert set(match.atoms) == {a for b in match.bonds for a in (mol.GetBondWithIdx(b).GetBeginAtomIdx(),
+                                                                  mol.GetBondWithIdx(b).GetEndAtomIdx())}
+    assert not pattern.match(Chem.MolFromSmiles("CCCCCC")).accepted
+    salt = tarnaxel.compile("[Na]").match(Chem.MolFromSmiles("CCO.[Na]"))
+    assert salt.accepted and salt.atoms == (3,) and salt.bonds == ()
+    svg = match._repr_svg_()
+    assert svg.count("<path") > 0 and "#FF7F7F" in svg.upper()
+
+
+def test_a_record_over_the_budget_is_too_wide(monkeypatch):
+    monkeypatch.setenv("TARNAXEL_TABLE_MEMORY_MB", "16")
+    rows = [f"{r * 5 + c + 1:3d}{r * 5 + c + 2:3d}  1  0" for r in range(10) for c in range(4)]
+    rows += [f"{r * 5 + c + 1:3d}{r * 5 + c + 6:3d}  1  0" for r in range(9) for c in range(5)]
+    grid = ("grid\n\n\n 50 85  0  0  0  0  0  0  0  0999 V2000\n"
+            + "    0.0000    0.0000    0.0000 C   0  0\n" * 50 + "\n".join(rows) + "\nM  END\n")
+    match = tarnaxel.compile("C{C|CC}*C").match(grid)
+    assert (match.result, match.width) == (2, 6)
+
+
+def test_screen_frame():
+    frame = tarnaxel.screen_frame(EXAMPLE, "C{C}*O")
+    assert list(frame.columns) == ["index", "title", "result", "width", "score", "bonds", "atoms"]
+    assert frame["result"].tolist() == [m.result for _, _, m in tarnaxel.screen(EXAMPLE, "C{C}*O")]
+
+
+def test_report_shows_every_accepted_molecule(tmp_path):
+    from tarnaxel import report
+    page = tmp_path / "report.html"
+    assert report.main([EXAMPLE, "C{C}*O", "-o", str(page)]) == 0
+    accepted = sum(m.accepted for _, _, m in tarnaxel.screen(EXAMPLE, "C{C}*O"))
+    text = page.read_text()
+    assert f"Accepted: {accepted}" in text
+    chromium = shutil.which("chromium")
+    if chromium is None:
+        pytest.skip("chromium is not installed (.ci/run installs it)")
+    flags = [chromium, "--headless", "--no-sandbox", "--disable-gpu", f"--user-data-dir={tmp_path / 'profile'}"]
+    dom = subprocess.run(flags + ["--dump-dom", page.as_uri()], capture_output=True, timeout=120).stdout
+    assert dom.count(b"<svg") == accepted
+    shot = tmp_path / "page.png"
+    subprocess.run(flags + [f"--screenshot={shot}", "--window-size=1200,900", page.as_uri()], capture_output=True,
+                   timeout=120)
+    from PIL import Image
+    colours = Image.open(shot).convert("RGB").getcolors(maxcolors=1 << 20)
+    assert colours is not None and len(colours) > 10
