@@ -1,5 +1,8 @@
 #include "common/fatal.h"
 
+#include <cerrno>
+#include <cstring>
+
 namespace tarnaxel {
 
 void fail(Stream stream, std::string bytes) { throw Fatal(stream, std::move(bytes)); }
@@ -10,7 +13,15 @@ void fail_line(std::string message) {
 }
 
 void fail_cannot_open(const std::string& file_name) {
-  throw Fatal(Stream::err, "Error: \"" + file_name + "\" cannot be opened!");
+  const int error = errno;
+  throw Fatal(Stream::err, "Error: \"" + file_name + "\" cannot be opened!",
+              file_name + ": " + (error != 0 ? std::strerror(error) : "cannot be opened"));
+}
+
+void fail_cannot_write(const std::string& file_name) {
+  const int error = errno;
+  throw Fatal(Stream::err, "Error: \"" + file_name + "\" cannot be written!",
+              file_name + ": " + (error != 0 ? std::strerror(error) : "cannot be written"));
 }
 
 }  // namespace tarnaxel

@@ -15,21 +15,28 @@ enum class Stream { out, err };
 
 class Fatal : public std::exception {
  public:
-  Fatal(Stream stream, std::string bytes) : stream_(stream), bytes_(std::move(bytes)) {}
+  Fatal(Stream stream, std::string bytes, std::string detail = "")
+      : stream_(stream), bytes_(std::move(bytes)), detail_(std::move(detail)) {}
   Stream stream() const { return stream_; }
   const std::string& bytes() const { return bytes_; }
+  // One English line for a person at a terminal (the file and the system's
+  // reason), or empty; never part of the bytes.
+  const std::string& detail() const { return detail_; }
   const char* what() const noexcept override { return bytes_.c_str(); }
 
  private:
   Stream stream_;
   std::string bytes_;
+  std::string detail_;
 };
 
 // Throws Fatal with the bytes as given.
 [[noreturn]] void fail(Stream stream, std::string bytes);
 // Throws Fatal for standard output with a line feed after the message.
 [[noreturn]] void fail_line(std::string message);
-// The "cannot be opened!" refusal shared by every file the tool opens.
+// The "cannot be opened!" and "cannot be written!" refusals shared by every
+// file the tool opens, with the system's reason (errno) as the detail.
 [[noreturn]] void fail_cannot_open(const std::string& file_name);
+[[noreturn]] void fail_cannot_write(const std::string& file_name);
 
 }  // namespace tarnaxel

@@ -7,6 +7,7 @@
 // the gzip magic is decompressed on the fly.
 #pragma once
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -18,7 +19,8 @@ namespace tarnaxel {
 
 class LineReader {
  public:
-  // Opens the file; returns null when it cannot be opened.
+  // Opens the file ("-": standard input); returns null when it cannot be
+  // opened.
   static std::unique_ptr<LineReader> open(const std::string& path);
   // Reads the text of a buffer (for tests and fuzzing), at most chunk bytes
   // at a time when chunk is not 0, as a pipe may deliver it.
@@ -50,6 +52,11 @@ class LineReader {
   // arrive (a pipe, a terminal; not a regular file): what is already judged
   // can be put out first.
   void before_read(std::function<void()> hook) { before_read_ = std::move(hook); }
+  // The bytes of the source read so far (of a compressed file, the
+  // compressed bytes); read from any thread.
+  unsigned long long source_bytes() const { return source_bytes_.load(std::memory_order_relaxed); }
+  // The size of the source when it is a regular file, else 0.
+  unsigned long long source_size() const { return source_size_; }
   // The text of the current record from its first line to the last line read.
   std::string_view record() const { return {buffer_.data() + record_start_, begin_ - record_start_}; }
 
@@ -77,6 +84,14 @@ class LineReader {
   bool eof_ = false;
   std::function<void()> before_read_;
   bool may_wait_ = true;
+  std::atomic<unsigned long long> source_bytes_{0};
+  unsigned long long source_size_ = 0;
+
+ protected:
+  // Sets the position source_bytes() reports, for readers whose source
+  // bytes differ from the bytes they deliver.
+  void set_source_bytes(unsigned long long n) { source_bytes_.store(n, std::memory_order_relaxed); }
+  bool counts_itself_ = false;
 };
 
 }  // namespace tarnaxel

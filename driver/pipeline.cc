@@ -43,8 +43,8 @@ void judge_serially(LineReader& input, OutputFiles& outputs, const JudgeSetup& s
     }
     const long start = clock_ticks();
     const MatchResult& result = matcher.match(setup.options, molecule);
-    put_judged(stats, outputs, number, result, clock_ticks() - start, input.record(),
-               static_cast<int>(molecule.atom_count), static_cast<int>(molecule.edge_count / 2), setup.table_limit);
+    put_judged(stats, outputs, setup, number, result, clock_ticks() - start, input.record(), molecule,
+               input.source_bytes());
   }
   input.before_read(nullptr);
 }
@@ -273,8 +273,8 @@ class Pipeline {
           wait_for(*batch, job);
           if (job.retry && setup_.threads > 1) judge_again(job);
           put_line_start(stats, job.number, job.counts);
-          put_judged(stats, outputs_, job.number, job.result, job.ticks, job.text, job.counts[0], job.counts[1],
-                     setup_.table_limit);
+          put_judged(stats, outputs_, setup_, job.number, job.result, job.ticks, job.text, job.molecule,
+                     input_.source_bytes());
         }
         if (batch->failure) {
           outputs_.stats(batch->failed_start);

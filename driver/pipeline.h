@@ -9,6 +9,7 @@
 
 #include "driver/line_reader.h"
 #include "driver/routing.h"
+#include "driver/terminal.h"
 #include "matcher/matcher.h"
 #include "rulefile/automaton.h"
 
@@ -19,6 +20,7 @@ struct JudgeSetup {
   MatchOptions options;
   size_t table_limit;  // for all the threads together
   int threads;
+  Progress* progress = nullptr;  // told of every record put out
 };
 
 // Judges every record of input and routes it to outputs.

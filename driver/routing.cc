@@ -6,17 +6,10 @@
 #include <thread>
 
 #include "common/fatal.h"
+#include "driver/options.h"
 #include "matcher/matcher.h"
 
 namespace tarnaxel {
-namespace {
-
-[[noreturn]] void fail_cannot_write(const char* name) {
-  fail(Stream::err, std::string("Error: \"") + name + "\" cannot be written!");
-}
-
-}  // namespace
-
 void mark_unmatched_bonds(std::string& text, int atom_count, int bond_count, const std::vector<int>& match_edges,
                           int match_count) {
   // p walks from line feed to line feed: from the end of line 3 (the counts
@@ -59,9 +52,14 @@ class OutputFiles::Busy {
   std::atomic<bool>& busy_;
 };
 
-OutputFiles::OutputFiles() {
+OutputFiles::OutputFiles(const std::string& outdir, bool quiet, bool match_data)
+    : quiet_(quiet),
+      match_data_(match_data),
+      reject_{output_path(outdir, "reject.sdf"), nullptr, 0},
+      accept_{output_path(outdir, "accept.sdf"), nullptr, 0},
+      too_wide_{output_path(outdir, "tw_big.sdf"), nullptr, 0} {
   for (File* file : {&reject_, &accept_, &too_wide_}) {
-    file->stream = std::fopen(file->name, "wb");
+    file->stream = std::fopen(file->name.c_str(), "wb");
     if (file->stream == nullptr) fail_cannot_open(file->name);
   }
 }
@@ -72,8 +70,52 @@ OutputFiles::~OutputFiles() {
 }
 
 void OutputFiles::stats(std::string_view text) {
+  if (quiet_) return;
   Busy busy(busy_);
   stats_.append(text);
+}
+
+void OutputFiles::keep(File& file) { kept_.push_back(Kept{&file, body_.size(), stats_.size()}); }
+
+void OutputFiles::route_with_data(std::string_view text, const std::vector<int>& match_edges,
+                                  const std::vector<int>& atoms, std::string_view score) {
+  {
+    Busy busy(busy_);
+    ++accepted;
+    // The items go before the "$$$$" line that ends the record, or at the
+    // end of a record without one.
+    size_t end = text.size();
+    size_t last = text.size() >= 2 ? text.rfind('\n', text.size() - 2) : std::string_view::npos;
+    last = last == std::string_view::npos ? 0 : last + 1;
+    if (text.substr(last, 4) == "$$$$") end = last;
+    std::string_view before = text.substr(0, end);
+    body_.append(before);
+    if (!before.empty() && before.back() != '\n') body_.push_back('\n');
+    // After a value line the items would be read as more of its data item:
+    // a blank line ends that item first.
+    size_t prev = before.size() >= 2 ? before.rfind('\n', before.size() - 2) : std::string_view::npos;
+    prev = prev == std::string_view::npos ? 0 : prev + 1;
+    const std::string_view prev_line = before.substr(prev);
+    const bool blank = prev_line.find_first_not_of(" \t\r\n") == std::string_view::npos;
+    if (!before.empty() && !blank && prev_line.substr(0, 6) != "M  END") body_.push_back('\n');
+    auto numbers = [this](const std::vector<int>& values, auto number_of) {
+      for (size_t i = 0; i < values.size(); ++i) {
+        if (i > 0) body_.push_back(' ');
+        body_.append(std::to_string(number_of(values[i])));
+      }
+      body_.append("\n\n");
+    };
+    body_.append("> <TARNAXEL_BONDS>\n");
+    numbers(match_edges, [](int e) { return (e + 1) / 2; });
+    body_.append("> <TARNAXEL_ATOMS>\n");
+    numbers(atoms, [](int a) { return a; });
+    body_.append("> <TARNAXEL_SCORE>\n");
+    body_.append(score);
+    body_.append("\n\n");
+    body_.append(text.substr(end));
+    keep(accept_);
+  }
+  if (body_.size() >= (size_t{1} << 20) || kept_.size() >= 4096) flush();
 }
 
 void OutputFiles::route(int result, std::string_view record_text, int atom_count, int bond_count,
@@ -95,7 +137,7 @@ void OutputFiles::route(int result, std::string_view record_text, int atom_count
       ++too_wide;
       body_.append(record_text);
     }
-    kept_.push_back(Kept{file, body_.size(), stats_.size()});
+    keep(*file);
   }
   if (body_.size() >= (size_t{1} << 20) || kept_.size() >= 4096) flush();
 }
@@ -121,7 +163,7 @@ void OutputFiles::flush_kept() {
     while (last + 1 < kept_.size() && kept_[last + 1].file == kept_[first].file) ++last;
     size_t failed = 0;
     if (!write_run(*kept_[first].file, first, last, failed)) {
-      const char* name = kept_[failed].file->name;
+      const std::string name = kept_[failed].file->name;
       put_stats(kept_[failed].stats_end);
       body_.clear();
       kept_.clear();

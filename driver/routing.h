@@ -26,8 +26,11 @@ void mark_unmatched_bonds(std::string& record_text, int atom_count, int bond_cou
 // record had been written at once.
 class OutputFiles {
  public:
-  // Creates "reject.sdf", "accept.sdf" and "tw_big.sdf" in that order.
-  OutputFiles();
+  // Creates "reject.sdf", "accept.sdf" and "tw_big.sdf" in that order, in
+  // outdir (empty: the working directory).  quiet: the statistics lines are
+  // dropped.  match_data: accepted records are kept as read, the match
+  // appended as SD data items.
+  explicit OutputFiles(const std::string& outdir = "", bool quiet = false, bool match_data = false);
   ~OutputFiles();
   OutputFiles(const OutputFiles&) = delete;
   OutputFiles& operator=(const OutputFiles&) = delete;
@@ -38,6 +41,12 @@ class OutputFiles {
   // and counts it; flushes when much is kept.
   void route(int result, std::string_view record_text, int atom_count, int bond_count,
              const std::vector<int>& match_edges, int match_count);
+  // Keeps an accepted record as read with the match as SD data items
+  // TARNAXEL_BONDS, TARNAXEL_ATOMS (1-based numbers, ascending) and
+  // TARNAXEL_SCORE, just before its "$$$$" line.
+  void route_with_data(std::string_view record_text, const std::vector<int>& match_edges,
+                       const std::vector<int>& atoms, std::string_view score);
+  bool match_data() const { return match_data_; }
   // Writes everything kept.
   void flush();
   // flush() unless another thread is putting out records right now; for the
@@ -53,7 +62,7 @@ class OutputFiles {
 
  private:
   struct File {
-    const char* name;
+    std::string name;
     std::FILE* stream;
     size_t written;  // bytes in the file
   };
@@ -70,15 +79,18 @@ class OutputFiles {
   // ending on a whole record and returns the index of the record that failed.
   bool write_run(File& file, size_t first, size_t last, size_t& failed);
   void put_stats(size_t end);
+  void keep(File& file);
 
   std::string marked_;  // an accepted record's text with its bonds re-typed
   std::string body_;
   std::string stats_;
   std::vector<Kept> kept_;
   std::atomic<bool> busy_{false};
-  File reject_{"reject.sdf", nullptr, 0};
-  File accept_{"accept.sdf", nullptr, 0};
-  File too_wide_{"tw_big.sdf", nullptr, 0};
+  bool quiet_;
+  bool match_data_;
+  File reject_;
+  File accept_;
+  File too_wide_;
 };
 
 }  // namespace tarnaxel

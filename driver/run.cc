@@ -6,7 +6,9 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <new>
 #include <string>
 #include <vector>
@@ -16,8 +18,10 @@
 #include "driver/clock.h"
 #include "driver/compile.h"
 #include "driver/line_reader.h"
+#include "driver/options.h"
 #include "driver/pipeline.h"
 #include "driver/routing.h"
+#include "driver/terminal.h"
 #include "matcher/matcher.h"
 #include "rulefile/automaton.h"
 #include "rulefile/loader.h"
@@ -26,8 +30,6 @@ namespace tarnaxel {
 namespace {
 
 // Every refusal of the command line, with its exact bytes.
-constexpr const char* kUsage = "Usage: Tarnaxel InputFileName [-ind] [-span] [-min] Tarnaxel";
-constexpr const char* kFileNameTooLong = "Error: the input file name is longer than 99 characters.";
 constexpr const char* kCannotOpenInput = "Error: Cannot open SDF_file.";
 constexpr size_t kBufferLimit = kMaxPatternLength;
 
@@ -75,27 +77,48 @@ size_t table_memory_limit() {
   return default_table_memory_limit();
 }
 
-void write_automaton(const std::string& text) {
-  std::FILE* file = std::fopen(kAutomatonFile, "wb");
-  if (file == nullptr) fail_cannot_open(kAutomatonFile);
+void write_automaton(const std::string& path, const std::string& text) {
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  if (file == nullptr) fail_cannot_open(path);
   bool ok = std::fwrite(text.data(), 1, text.size(), file) == text.size();
   ok = std::fflush(file) == 0 && ok;
   ok = std::fclose(file) == 0 && ok;
-  if (!ok) fail_cannot_open(kAutomatonFile);
+  if (!ok) fail_cannot_open(path);
+}
+
+// The automaton of the pattern; a refusal carries, for a person at a
+// terminal, where the pattern is wrong.
+std::string compile_for_run(std::string& pattern) {
+  const std::string original = pattern;
+  try {
+    return compile_pattern(pattern);
+  } catch (const Fatal& fatal) {
+    throw Fatal(fatal.stream(), fatal.bytes(), pattern_diagnosis(original, fatal.bytes()));
+  }
 }
 
 }  // namespace
 
 int run_tool(int argc, const char* const* argv) {
-  if (static_cast<unsigned>(argc - 3) > 2u) fail_line(kUsage);
+  LongOptions long_options;
+  const int first = read_long_options(argc, argv, long_options);
+  if (long_options.help) {
+    std::fputs(help_text(), stdout);
+    return 0;
+  }
+  if (long_options.version) {
+    std::fputs(version_text().c_str(), stdout);
+    return 0;
+  }
+  // From the input file name on, the fixed form.
+  if (static_cast<unsigned>(argc - first - 2) > 2u) fail_line(kUsage);
   std::string pattern = argv[argc - 1];
-  const char* input_name = argv[1];
+  const char* input_name = argv[first];
   if (pattern.size() > kBufferLimit) check_pattern_text(pattern);
-  if (std::strlen(input_name) > kBufferLimit) fail_line(kFileNameTooLong);
   check_pattern_text(pattern);
 
   MatchOptions options;
-  for (int i = 2; i < argc - 1; ++i) {
+  for (int i = first + 1; i < argc - 1; ++i) {
     if (std::strcmp(argv[i], "-ind") == 0) {
       options.ind = 1;
     } else if (std::strcmp(argv[i], "-span") == 0) {
@@ -107,29 +130,40 @@ int run_tool(int argc, const char* const* argv) {
     }
   }
 
+  const std::string& outdir = long_options.outdir;
+  if (!outdir.empty()) {
+    std::error_code ignored;  // a directory that cannot be made fails at its first file
+    std::filesystem::create_directories(outdir, ignored);
+  }
   // Created before the pattern is looked at: a refused pattern leaves it empty.
-  std::FILE* empty = std::fopen(kAutomatonFile, "wb");
-  if (empty == nullptr || std::fclose(empty) != 0) fail_cannot_open(kAutomatonFile);
-  write_automaton(compile_pattern(pattern));
+  const std::string automaton_path = output_path(outdir, kAutomatonFile);
+  std::FILE* empty = std::fopen(automaton_path.c_str(), "wb");
+  if (empty == nullptr || std::fclose(empty) != 0) fail_cannot_open(automaton_path);
+  write_automaton(automaton_path, compile_for_run(pattern));
 
   std::set_new_handler(out_of_memory);
   const size_t limit = table_memory_limit();
   const int threads = thread_count();
   const long start = clock_ticks();
-  std::unique_ptr<const Automaton> automaton = load_rules();
+  std::unique_ptr<const Automaton> automaton = load_rules(automaton_path);
   std::printf("Automaton Size (# of rules): %d\n\n", automaton->rule_count);
 
   std::unique_ptr<LineReader> input = LineReader::open(input_name);
-  if (!input) fail(Stream::err, kCannotOpenInput);
-  OutputFiles outputs;
+  if (!input) {
+    const int error = errno;
+    throw Fatal(Stream::err, kCannotOpenInput, std::string(input_name) + ": " + std::strerror(error));
+  }
+  OutputFiles outputs(outdir, long_options.quiet, long_options.match_data);
+  Progress progress(input->source_size());
 
   struct Active {
     explicit Active(OutputFiles& outputs) { active_outputs = &outputs; }
     ~Active() { active_outputs = nullptr; }
   } active(outputs);
-  judge_records(*input, outputs, JudgeSetup{*automaton, options, limit, threads});
+  judge_records(*input, outputs, JudgeSetup{*automaton, options, limit, threads, &progress});
   outputs.flush();
   input.reset();
+  progress.erase();
   std::printf("\nTotal Duration:%.3f\n", (clock_ticks() - start) / kTicksPerSecond);
   std::printf("Accept:%d Reject:%d TW_Big:%d\n", outputs.accepted, outputs.rejected, outputs.too_wide);
   outputs.close();

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "driver/clock.h"
+#include "driver/pipeline.h"
 #include "driver/routing.h"
 #include "matcher/matcher.h"
 
@@ -73,8 +74,10 @@ class StatsWriter {
 };
 
 // The end of a judged record's statistics line, the line on standard error
-// when its tables went over the limit, and the record routed.
-void put_judged(StatsWriter& stats, OutputFiles& outputs, int record_number, const MatchResult& result, long ticks,
-                std::string_view record_text, int atom_count, int bond_count, size_t table_limit);
+// when its tables went over the limit, the record routed, and the progress
+// (source_bytes: the input read so far).
+void put_judged(StatsWriter& stats, OutputFiles& outputs, const JudgeSetup& setup, int record_number,
+                const MatchResult& result, long ticks, std::string_view record_text, const Molecule& molecule,
+                unsigned long long source_bytes);
 
 }  // namespace tarnaxel

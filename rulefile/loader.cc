@@ -227,9 +227,9 @@ std::unique_ptr<const Automaton> load_rules_from_text(std::string_view text) {
   return a;
 }
 
-std::unique_ptr<const Automaton> load_rules() {
-  std::FILE* file = std::fopen(kAutomatonFile, "rb");
-  if (file == nullptr) fail_cannot_open(kAutomatonFile);
+std::unique_ptr<const Automaton> load_rules(const std::string& path) {
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) fail_cannot_open(path);
   std::string text;
   char buffer[65536];
   size_t got;

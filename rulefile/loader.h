@@ -7,6 +7,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 #include <string_view>
 
 #include "rulefile/automaton.h"
@@ -15,8 +16,9 @@ namespace tarnaxel {
 
 constexpr const char* kAutomatonFile = "automaton.txt";
 
-// Loads "automaton.txt" from the working directory.
-std::unique_ptr<const Automaton> load_rules();
+// Loads the automaton file at path ("automaton.txt" in the working directory
+// unless the output directory is elsewhere).
+std::unique_ptr<const Automaton> load_rules(const std::string& path = kAutomatonFile);
 
 // Loads the given file content; the same checks and messages as load_rules.
 std::unique_ptr<const Automaton> load_rules_from_text(std::string_view text);

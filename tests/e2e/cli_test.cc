@@ -1,5 +1,15 @@
 // End-to-end runs of the built binary in a temporary directory.
+#include <fcntl.h>
+#include <pty.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <zlib.h>
+
+#include <cerrno>
+#include <chrono>
+#include <regex>
+#include <thread>
 
 #include <cstring>
 #include <iterator>
@@ -50,9 +60,12 @@ TEST(Cli, LongArguments) {
   test::RunResult r = run_binary(dir, {"in.sdf", std::string(100, 'C')});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "Error: the pattern is longer than 99 characters.\n");
-  r = run_binary(dir, {std::string(100, 'x'), "CCO"});
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.out, "Error: the input file name is longer than 99 characters.\n");
+  // An input file name of any length is opened under that name.
+  const std::string name = std::string(150, 'x') + ".sdf";
+  dir.write(name, three_records());
+  r = run_binary(dir, {name, "CCO"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(test::records_of(dir.read("reject.sdf") + dir.read("accept.sdf")).size(), 3u);
 }
 
 TEST(Cli, RefusedPatternLeavesEmptyAutomaton) {
@@ -140,10 +153,18 @@ TEST(Cli, PipedInputGivesTheSameOutputs) {
   ASSERT_EQ(b.status, 0) << b.err;
   EXPECT_EQ(test::without_timings(a.out), test::without_timings(b.out));
   for (const char* name : {"accept.sdf", "reject.sdf", "tw_big.sdf"}) EXPECT_EQ(file.read(name), pipe.read(name)) << name;
-  // A compressed file cannot be rewound through a pipe: refused, not misread.
+  // "-" is standard input, and gzip data through a pipe is inflated as it
+  // comes; damaged data is refused, not misread.
+  for (const char* feed : {"cat in.sdf | ", "gzip -c in.sdf | "}) {
+    test::RunResult c = run_binary(pipe, {"-", "CCO"}, feed);
+    ASSERT_EQ(c.status, 0) << feed << c.err;
+    EXPECT_EQ(test::without_timings(a.out), test::without_timings(c.out)) << feed;
+    for (const char* name : {"accept.sdf", "reject.sdf", "tw_big.sdf"})
+      EXPECT_EQ(file.read(name), pipe.read(name)) << feed << name;
+  }
   test::RunResult c = run_binary(pipe, {"/dev/stdin", "CCO"}, "printf '\\037\\213rest' | ");
   EXPECT_EQ(c.status, 1);
-  EXPECT_EQ(c.err, "Error: a compressed SDF_file must be a regular file.\n");
+  EXPECT_EQ(c.err, "Error: the compressed SDF_file is damaged.\n");
 }
 
 TEST(Cli, FullDiskIsReported) {
@@ -327,6 +348,131 @@ TEST(Cli, BundledExampleUnderEveryOptionKeepsEveryRecord) {
       EXPECT_EQ(test::lost_records(input, r.out, dir), "") << pattern;
     }
   }
+}
+
+// The long options before the input file name, and what a person at a
+// terminal sees.
+TEST(LongOptions, HelpAndVersion) {
+  TempDir dir;
+  test::RunResult help = run_binary(dir, {"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_EQ(help.err, "");
+  for (const char* part : {"Usage: tarnaxel [LONG OPTIONS] InputFileName", "--outdir DIR", "--match-data",
+                           "--quiet", "C1=CC=CC=C1", "{C|N}O", "[Na]", "aromatic", "accept.sdf", "seconds"})
+    EXPECT_NE(help.out.find(part), std::string::npos) << part;
+  test::RunResult version = run_binary(dir, {"--version"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_TRUE(std::regex_match(version.out, std::regex("tarnaxel [0-9]+\\.[0-9]+\\.[0-9]+\n"))) << version.out;
+  // What the fixed form refuses is refused as before.
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {"-h"}, {"--colour", "in.sdf", "CCO"}, {"--outdir"}, {"--quiet", "in.sdf"}, {"in.sdf", "--quiet", "CCO"}}) {
+    test::RunResult r = run_binary(dir, args);
+    EXPECT_EQ(r.status, 1) << args[0];
+    EXPECT_EQ(r.out, kUsage) << args[0];
+  }
+}
+
+TEST(LongOptions, OutdirQuietAndDashDash) {
+  TempDir dir;
+  dir.write("--in.sdf", three_records());
+  test::RunResult plain = run_binary(dir, {"--", "--in.sdf", "C(C)O"});
+  ASSERT_EQ(plain.status, 0) << plain.err;
+  test::RunResult moved = run_binary(dir, {"--outdir", "out/deeper", "--quiet", "--", "--in.sdf", "C(C)O"});
+  ASSERT_EQ(moved.status, 0) << moved.err;
+  for (const char* name : {"automaton.txt", "accept.sdf", "reject.sdf", "tw_big.sdf"})
+    EXPECT_EQ(dir.read(std::string("out/deeper/") + name), dir.read(name)) << name;
+  // Quiet: the statistics lines go, the rule count and the summary stay.
+  EXPECT_EQ(test::without_timings(moved.out).find("\n1\t"), std::string::npos);
+  EXPECT_EQ(moved.out.substr(0, moved.out.find("\n\n") + 2), plain.out.substr(0, plain.out.find("\n\n") + 2));
+  EXPECT_EQ(moved.out.substr(moved.out.rfind("Accept:")), plain.out.substr(plain.out.rfind("Accept:")));
+  // An output directory that is a file: the message of the first file.
+  dir.write("taken", "");
+  test::RunResult refused = run_binary(dir, {"--outdir=taken", "--", "--in.sdf", "CCO"});
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_EQ(refused.err, "Error: \"taken/automaton.txt\" cannot be opened!");
+}
+
+TEST(LongOptions, MatchDataKeepsTheRecordAndAddsTheMatch) {
+  TempDir dir;
+  dir.write("in.sdf", three_records());
+  test::RunResult r = run_binary(dir, {"--match-data", "in.sdf", "CCO"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::vector<std::string> input = test::records_of(three_records());
+  auto with_items = [](const std::string& record, const std::string& items) {
+    return record.substr(0, record.size() - 5) + items + "$$$$\n";
+  };
+  EXPECT_EQ(dir.read("accept.sdf"),
+            with_items(input[0], "> <TARNAXEL_BONDS>\n1 2\n\n> <TARNAXEL_ATOMS>\n1 2 3\n\n> <TARNAXEL_SCORE>\n2.00\n\n") +
+                with_items(input[2],
+                           "> <TARNAXEL_BONDS>\n2 3\n\n> <TARNAXEL_ATOMS>\n2 3 4\n\n> <TARNAXEL_SCORE>\n2.00\n\n"));
+  EXPECT_EQ(dir.read("reject.sdf"), input[1]);
+}
+
+// Runs the tool on a pseudo-terminal (standard input, output and error) in
+// dir with LANG set; returns what the terminal showed, without the
+// carriage returns the terminal adds to line feeds.
+std::string run_on_terminal(const TempDir& dir, const std::vector<std::string>& args, const char* lang) {
+  int master = -1;
+  pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
+  if (pid == 0) {
+    if (chdir(dir.path().c_str()) != 0) _exit(127);
+    setenv("LANG", lang, 1);
+    unsetenv("LC_ALL");
+    unsetenv("LC_CTYPE");
+    std::vector<char*> argv{const_cast<char*>(TARNAXEL_BINARY)};
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(TARNAXEL_BINARY, argv.data());
+    _exit(127);
+  }
+  std::string shown;
+  char buffer[4096];
+  for (;;) {
+    ssize_t got = read(master, buffer, sizeof buffer);
+    if (got > 0) shown.append(buffer, static_cast<size_t>(got));
+    else if (got < 0 && errno == EINTR) continue;
+    else break;
+  }
+  close(master);
+  waitpid(pid, nullptr, 0);
+  std::string text;
+  for (size_t i = 0; i < shown.size(); ++i)
+    if (!(shown[i] == '\r' && i + 1 < shown.size() && shown[i + 1] == '\n')) text.push_back(shown[i]);
+  return text;
+}
+
+TEST(LongOptions, PeopleAtATerminal) {
+  TempDir dir;
+  dir.write("in.sdf", three_records());
+  // A UTF-8 terminal: the message converted, and where the pattern is wrong.
+  EXPECT_EQ(run_on_terminal(dir, {"in.sdf", "CX"}, "C.UTF-8"),
+            "Error\xef\xbc\x9a\xe5\xbd\x93\xe3\x81\xa6\xe3\x81\xaf\xe3\x81\xbe\xe3\x82\x89\xe3\x81\xaa\xe3\x81\x84\n"
+            "at character 2: 'X' starts no atom, bond or group\n");
+  const std::string missing = run_on_terminal(dir, {"missing.sdf", "CCO"}, "C.UTF-8");
+  EXPECT_NE(missing.find("Error: Cannot open SDF_file.\nmissing.sdf: No such file or directory\n"), std::string::npos)
+      << missing;
+  // Another locale: the message's own bytes.
+  EXPECT_EQ(run_on_terminal(dir, {"in.sdf", "CX"}, "C"), "Error\x81\x46\x93\x96\x82\xc4\x82\xcd\x82\xdc\x82\xe7\x82\xc8\x82\xa2\n");
+  // A run that waits for its input shows its progress on the terminal and
+  // takes it away before the summary.
+  const std::string fifo = (dir.path() / "slow.sdf").string();
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  std::thread feeder([&fifo] {
+    int fd = open(fifo.c_str(), O_WRONLY);
+    for (int part = 0; part < 2 && fd >= 0; ++part) {
+      std::string records;
+      for (int i = 0; i < 40; ++i) records += three_records();
+      if (write(fd, records.data(), records.size()) < 0) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    }
+    close(fd);
+  });
+  const std::string shown = run_on_terminal(dir, {"--quiet", "slow.sdf", "CCO"}, "C.UTF-8");
+  feeder.join();
+  EXPECT_NE(shown.find(" records/s, "), std::string::npos) << shown;
+  const size_t erased = shown.rfind("\r\033[K");
+  ASSERT_NE(erased, std::string::npos) << shown;
+  EXPECT_EQ(shown.substr(erased + 4, 16), "\nTotal Duration:");
 }
 
 }  // namespace

@@ -178,3 +178,13 @@ def test_report_shows_every_accepted_molecule(tmp_path):
     from PIL import Image
     colours = Image.open(shot).convert("RGB").getcolors(maxcolors=1 << 20)
     assert colours is not None and len(colours) > 10
+
+
+def test_match_data_reads_back_as_properties(tmp_path):
+    run = subprocess.run([BINARY, "--outdir", str(tmp_path), "--match-data", EXAMPLE, "C{C}*O"], capture_output=True)
+    assert run.returncode == 0
+    supplier = Chem.SDMolSupplier(str(tmp_path / "accept.sdf"), sanitize=False, removeHs=False)
+    read = [(m.GetProp("TARNAXEL_BONDS"), m.GetProp("TARNAXEL_ATOMS"), m.GetProp("TARNAXEL_SCORE")) for m in supplier]
+    expected = [(" ".join(str(b + 1) for b in m.bonds), " ".join(str(a + 1) for a in m.atoms), f"{m.score:.2f}")
+                for _, _, m in tarnaxel.screen(EXAMPLE, "C{C}*O") if m.accepted]
+    assert read == expected and len(read) > 0

@@ -1,0 +1,88 @@
+#include "driver/options.h"
+
+#include <cstring>
+
+#include "common/fatal.h"
+
+#ifndef TARNAXEL_VERSION
+#define TARNAXEL_VERSION "unknown"
+#endif
+
+namespace tarnaxel {
+
+int read_long_options(int argc, const char* const* argv, LongOptions& options) {
+  int i = 1;
+  for (; i < argc && std::strncmp(argv[i], "--", 2) == 0; ++i) {
+    const char* a = argv[i];
+    if (std::strcmp(a, "--") == 0) return i + 1;
+    if (std::strcmp(a, "--help") == 0) {
+      options.help = true;
+    } else if (std::strcmp(a, "--version") == 0) {
+      options.version = true;
+    } else if (std::strcmp(a, "--quiet") == 0) {
+      options.quiet = true;
+    } else if (std::strcmp(a, "--match-data") == 0) {
+      options.match_data = true;
+    } else if (std::strncmp(a, "--outdir=", 9) == 0 && a[9] != '\0') {
+      options.outdir = a + 9;
+    } else if (std::strcmp(a, "--outdir") == 0 && i + 1 < argc && argv[i + 1][0] != '\0') {
+      options.outdir = argv[++i];
+    } else {
+      fail_line(kUsage);
+    }
+  }
+  return i;
+}
+
+std::string version_text() { return std::string("tarnaxel ") + TARNAXEL_VERSION + "\n"; }
+
+std::string output_path(const std::string& outdir, const char* name) {
+  if (outdir.empty()) return name;
+  return outdir.back() == '/' ? outdir + name : outdir + "/" + name;
+}
+
+const char* help_text() {
+  return R"(Usage: tarnaxel [LONG OPTIONS] InputFileName [-ind] [-span] [-min] Pattern
+
+Screens the molecules of an SDF file (MDL V2000 records, plain or gzip; "-"
+reads standard input) against one structural pattern.  The pattern is
+compiled into the rules of a tree automaton, written to automaton.txt, and
+every record is judged and copied to accept.sdf, reject.sdf or tw_big.sdf.
+
+Options of the match (at most two):
+  -span        every atom of the molecule must be matched
+  -ind         a bond between two matched atoms must belong to the match
+  -min         the match with the smallest score wins instead of the largest
+
+Long options (before the input file name; "--" ends them):
+  --help           this text
+  --version        the version
+  --outdir DIR     write automaton.txt and the three SDF files in DIR,
+                   created when missing
+  --match-data     write accepted records as read (no bond re-typed) with the
+                   match as SD data items: TARNAXEL_BONDS, TARNAXEL_ATOMS
+                   (1-based numbers) and TARNAXEL_SCORE
+  --quiet          no statistics line per record
+
+Pattern notation (SMILES-like):
+  CCO              a chain: atoms joined by single bonds
+  C=O  C#N  C:C    double, triple and aromatic (V2000 type 4) bonds
+  CC(C)(C)C        branches in parentheses
+  C1=CC=CC=C1      ring bonds: a digit opens and closes a ring (%10 for 10..999)
+  [Na]  Cl  Br     bracket atoms and two-letter elements
+  {C|N}O           a group of alternatives
+  C{C}*O  C{C}+O   a group repeated any number of times, or at least once
+  Cl  {Cl|Br|I}    a single atom: records holding such an atom
+
+Output: one statistics line per record, tab-separated: record number, atoms,
+bonds, result (0 rejected, 1 accepted, 2 too wide: tree width above 7),
+width, score (bonds used by the match), seconds; then the total duration and
+the counts.  In accept.sdf the bonds outside the match are re-typed to 8.
+
+Environment: TARNAXEL_THREADS (threads that judge records; default: every
+CPU), TARNAXEL_TABLE_MEMORY_MB (memory for one record's tables; default: half
+the physical memory).
+)";
+}
+
+}  // namespace tarnaxel

@@ -1,0 +1,32 @@
+// The command line: the long options that may come before the input file
+// name, then the fixed form "InputFileName [-ind] [-span] [-min] Pattern".
+#pragma once
+
+#include <string>
+
+namespace tarnaxel {
+
+constexpr const char* kUsage = "Usage: Tarnaxel InputFileName [-ind] [-span] [-min] Tarnaxel";
+
+struct LongOptions {
+  bool help = false;
+  bool version = false;
+  bool quiet = false;       // no per-record statistics lines
+  bool match_data = false;  // accepted records as read, the match as SD data items
+  std::string outdir;       // where the four files go; empty: the working directory
+};
+
+// Reads the arguments from argv[1] on that start with "--" ("--" itself
+// ends them); returns the index of the first other argument.  An unknown
+// long option, or "--outdir" without its directory, is refused with the
+// usage line.
+int read_long_options(int argc, const char* const* argv, LongOptions& options);
+
+// What "--help" and "--version" print.
+const char* help_text();
+std::string version_text();
+
+// The path of an output file in the output directory.
+std::string output_path(const std::string& outdir, const char* name);
+
+}  // namespace tarnaxel
