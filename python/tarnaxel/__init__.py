@@ -69,6 +69,8 @@ def _molblock(mol):
         return mol.encode("utf-8", "surrogateescape")
     from rdkit import Chem
     if isinstance(mol, Chem.Mol):
+        if mol.GetNumAtoms() > 999 or mol.GetNumBonds() > 999:
+            raise RecordError("the molecule has more than 999 atoms or bonds, more than a V2000 record holds")
         return Chem.MolToMolBlock(mol, kekulize=True, forceV3000=False).encode()
     raise TypeError(f"expected an RDKit Mol or a V2000 molblock, not {type(mol).__name__}")
 

@@ -137,6 +137,8 @@ def test_match_on_mols_and_molblocks():
     assert set(match.atoms) == {a for b in match.bonds for a in (mol.GetBondWithIdx(b).GetBeginAtomIdx(),
                                                                   mol.GetBondWithIdx(b).GetEndAtomIdx())}
     assert not pattern.match(Chem.MolFromSmiles("CCCCCC")).accepted
+    with pytest.raises(tarnaxel.RecordError):
+        pattern.match(Chem.MolFromSmiles("C" * 1000))
     salt = tarnaxel.compile("[Na]").match(Chem.MolFromSmiles("CCO.[Na]"))
     assert salt.accepted and salt.atoms == (3,) and salt.bonds == ()
     svg = match._repr_svg_()
