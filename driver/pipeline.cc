@@ -33,18 +33,20 @@ void judge_serially(LineReader& input, OutputFiles& outputs, const JudgeSetup& s
   int number = 0;
   auto report = [&](int atoms, int bonds) { stats.count(atoms).text("\t").count(bonds).text("\t").put(outputs); };
   input.before_read([&outputs] { outputs.flush(); });
-  while (input.begin_record()) {
-    stats.number(++number).text("\t").put(outputs);
-    try {
+  try {
+    while (input.begin_record()) {
+      stats.number(++number).text("\t").put(outputs);
       read_record(input, setup.automaton, number, molecule, report);
-    } catch (const Fatal&) {
-      outputs.flush();
-      throw;
+      const long start = clock_ticks();
+      const MatchResult& result = matcher.match(setup.options, molecule);
+      put_judged(stats, outputs, setup, number, result, clock_ticks() - start, input.record(), molecule,
+                 input.source_bytes());
     }
-    const long start = clock_ticks();
-    const MatchResult& result = matcher.match(setup.options, molecule);
-    put_judged(stats, outputs, setup, number, result, clock_ticks() - start, input.record(), molecule,
-               input.source_bytes());
+  } catch (const Fatal&) {
+    // Everything judged goes out before the message.
+    input.before_read(nullptr);
+    outputs.flush();
+    throw;
   }
   input.before_read(nullptr);
 }
@@ -119,15 +121,21 @@ class Pipeline {
         batch = take_free();
       }
     });
-    while (batch != nullptr && input_.begin_record()) {
-      ++number;
-      counted = false;
+    while (batch != nullptr) {
+      bool begun = false;
       try {
+        if (!input_.begin_record()) break;
+        begun = true;
+        ++number;
+        counted = false;
         read_record(input_, setup_.automaton, number, molecule, report);
       } catch (const Fatal&) {
+        // The input cannot be read on: the records before go out, then the
+        // statistics begun for this one, then the message.
+        if (batch == nullptr) batch = take_free();
         if (batch == nullptr) break;
         StatsWriter stats;
-        put_line_start(stats, number, counted ? counts : nullptr);
+        if (begun) put_line_start(stats, number, counted ? counts : nullptr);
         batch->failed_start.assign(stats.piece());
         batch->failure = std::current_exception();
         hand_over(batch);
