@@ -1,7 +1,9 @@
 // Records judged on several threads: every output byte as on one thread, for
 // a clean run, a record that cannot be read, and a record over the table
 // memory limit.
+#include <algorithm>
 #include <memory>
+#include <sstream>
 
 #include "driver/line_reader.h"
 #include "tests/support.h"
@@ -71,6 +73,46 @@ TEST(Threads, SameOutputsAsOneThread) {
   dir.write("bad.sdf", records.substr(0, middle) + "bad\n\n\n  2  1\nC\nC\n  1  9  1\n$$$$\n" +
                            records.substr(middle));
   expect_same_for_every_thread_count(dir, {"bad.sdf", "CCO"});
+
+  // A gzip stream cut short: every record judged before the break is put
+  // out, then the message.
+  const std::string cut = "head -c 300000 '" + std::string(TARNAXEL_SOURCE_DIR) + "/bench/corpus.sdf.gz' | ";
+  for (int threads : {1, 2}) {
+    test::RunResult r = run_binary(dir, {"-", "CCO"}, cut + "TARNAXEL_THREADS=" + std::to_string(threads) + " ");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "Error: the compressed SDF_file is damaged.\n");
+    size_t lines = 0;
+    for (size_t at = r.out.find("\n"); at != std::string::npos; at = r.out.find("\n", at + 1)) ++lines;
+    const size_t written =
+        test::records_of(dir.read("accept.sdf") + dir.read("reject.sdf") + dir.read("tw_big.sdf")).size();
+    EXPECT_GT(written, 100u);
+    EXPECT_EQ(written + 2, lines) << threads << " threads";  // the rule count and a blank line
+    // Every whole record that gzip itself gets out of the cut stream.
+    const std::string part = (dir.path() / "part.sdf").string();
+    ASSERT_EQ(std::system((cut + "gzip -dc > '" + part + "' 2>/dev/null; true").c_str()), 0);
+    const std::string whole = test::read_file(part);
+    size_t ends = 0;
+    for (size_t at = whole.find("\n$$$$\n"); at != std::string::npos; at = whole.find("\n$$$$\n", at + 1)) ++ends;
+    EXPECT_EQ(written, ends) << threads << " threads";
+  }
+
+  // A regular gzip file whose check sum is wrong: every record is judged and
+  // put out before the message.
+  std::string packed = test::read_file(std::string(TARNAXEL_SOURCE_DIR) + "/bench/corpus.sdf.gz");
+  packed[packed.size() - 6] ^= 0x5a;
+  dir.write("crc.sdf.gz", packed);
+  for (int threads : {1, 2}) {
+    test::RunResult r = run_binary(dir, {"crc.sdf.gz", "CCO"}, "TARNAXEL_THREADS=" + std::to_string(threads) + " ");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "Error: the compressed SDF_file is damaged.\n");
+    const size_t written =
+        test::records_of(dir.read("accept.sdf") + dir.read("reject.sdf") + dir.read("tw_big.sdf")).size();
+    size_t judged = 0;  // whole statistics lines: seven fields
+    std::istringstream lines(r.out);
+    for (std::string line; std::getline(lines, line);) judged += std::count(line.begin(), line.end(), '\t') == 6;
+    EXPECT_GT(written, 6000u);
+    EXPECT_EQ(written, judged) << threads << " threads";
+  }
 
   // A record over the budget among ordinary ones; the budget is shared by
   // the threads, and the record is still judged against the whole of it.
