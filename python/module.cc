@@ -92,11 +92,13 @@ class CompiledPattern {
       raise(record_error, fatal);
     }
     const MatchOptions options = options_of(span, ind, min);
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (!matcher_) matcher_ = std::make_unique<Matcher>(*automaton_, table_limit());
     MatchResult result;
     {
+      // The matcher is taken without the interpreter's lock, so that a
+      // thread waiting for it never holds what the one using it needs.
       py::gil_scoped_release free;
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (!matcher_) matcher_ = std::make_unique<Matcher>(*automaton_, table_limit());
       result = matcher_->match(options, molecule);
     }
     return to_python(*automaton_, options, molecule, result);

@@ -145,6 +145,24 @@ def test_match_on_mols_and_molblocks():
     assert svg.count("<path") > 0 and "#FF7F7F" in svg.upper()
 
 
+def test_one_pattern_from_several_python_threads():
+    import threading
+    pattern = tarnaxel.compile("C{C}*O")
+    blocks = [r.decode() for r in records_of(open(EXAMPLE, "rb").read())]
+    expected = [pattern.match(b) for b in blocks]
+    results = {}
+
+    def run(k):
+        results[k] = [pattern.match(b) for b in blocks for _ in range(5)][::5]
+    threads = [threading.Thread(target=run, args=(k,), daemon=True) for k in range(4)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join(timeout=60)
+    assert not any(t.is_alive() for t in threads)
+    assert all(results[k] == expected for k in range(4))
+
+
 def test_a_record_over_the_budget_is_too_wide(monkeypatch):
     monkeypatch.setenv("TARNAXEL_TABLE_MEMORY_MB", "16")
     rows = [f"{r * 5 + c + 1:3d}{r * 5 + c + 2:3d}  1  0" for r in range(10) for c in range(4)]
