@@ -60,6 +60,7 @@ struct Job {
   long ticks = 0;
   bool retry = false;  // over one thread's share of the limit: judged again with the whole of it
   bool done = false;
+  std::exception_ptr fault;  // a refusal met while judging, raised in input order
 };
 
 struct Batch {
@@ -145,6 +146,7 @@ class Pipeline {
       if (batch == nullptr) break;
       if (batch->jobs.size() == batch->count) batch->jobs.emplace_back();
       Job& job = batch->jobs[batch->count++];
+      job.fault = nullptr;
       job.number = number;
       job.counts[0] = counts[0];
       job.counts[1] = counts[1];
@@ -219,7 +221,11 @@ class Pipeline {
         {
           std::shared_lock<std::shared_mutex> judging(judging_);
           const long start = clock_ticks();
-          job.result = matcher.match(setup_.options, job.molecule);
+          try {
+            job.result = matcher.match(setup_.options, job.molecule);
+          } catch (const Fatal&) {
+            job.fault = std::current_exception();
+          }
           job.ticks = clock_ticks() - start;
           job.retry = job.result.over_budget;
         }
@@ -279,6 +285,12 @@ class Pipeline {
         for (size_t i = 0; i < batch->count; ++i) {
           Job& job = batch->jobs[i];
           wait_for(*batch, job);
+          if (job.fault) {
+            put_line_start(stats, job.number, job.counts);
+            stats.put(outputs_);
+            outputs_.flush();
+            std::rethrow_exception(job.fault);
+          }
           if (job.retry && setup_.threads > 1) judge_again(job);
           put_line_start(stats, job.number, job.counts);
           put_judged(stats, outputs_, setup_, job.number, job.result, job.ticks, job.text, job.molecule,

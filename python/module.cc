@@ -208,10 +208,35 @@ class Screener {
   }
 
   void judge() {
-    py::gil_scoped_release free;
+    std::exception_ptr fault;
+    {
+      py::gil_scoped_release free;
+      judge_on_threads(fault);
+    }
+    if (fault) {
+      try {
+        std::rethrow_exception(fault);
+      } catch (const Fatal& fatal) {
+        done_ = true;
+        raise(record_error, fatal);
+      }
+    }
+  }
+
+  // Judges the records read, on the threads; the first refusal met (none is
+  // expected of records the reader took) is kept in fault.
+  void judge_on_threads(std::exception_ptr& fault) {
     std::atomic<size_t> next{0};
+    std::mutex faults;
     auto work = [&](Matcher& matcher) {
-      for (size_t i; (i = next.fetch_add(1)) < count_;) records_[i].result = matcher.match(options_, records_[i].molecule);
+      for (size_t i; (i = next.fetch_add(1)) < count_;) {
+        try {
+          records_[i].result = matcher.match(options_, records_[i].molecule);
+        } catch (...) {
+          std::lock_guard<std::mutex> lock(faults);
+          if (!fault) fault = std::current_exception();
+        }
+      }
     };
     if (threads_ == 1 || count_ < 2) {
       work(*matchers_[0]);
