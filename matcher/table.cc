@@ -21,6 +21,77 @@ void Table::clear() {
   words_.clear();
   counters_.clear();
   sealed_ = 0;
+  index_.clear();
+  indexed_ = 0;
+}
+
+namespace {
+
+constexpr size_t kIndexFrom = 256;  // entries before a table keeps an index of its keys
+
+}  // namespace
+
+uint64_t Table::hash_of(const Entry& e, const uint8_t* counters) const {
+  uint64_t h = 0x9E3779B97F4A7C15ull * (e.item_count + 1u);
+  for (int i = 0; i < e.item_count; ++i) {
+    h ^= e.items[i] + 0x9E3779B97F4A7C15ull + (h << 6) + (h >> 2);
+    h *= 0xBF58476D1CE4E5B9ull;
+  }
+  for (int c = 0; c < counter_count_; ++c) h = (h ^ (counters != nullptr ? counters[c] : 0u)) * 0x100000001B3ull;
+  if (key_matched_) h ^= e.matched;
+  h ^= h >> 31;
+  h *= 0x94D049BB133111EBull;
+  return h ^ (h >> 29);
+}
+
+long Table::find(const Entry& e, const uint8_t* counters, uint64_t hash) const {
+  const size_t mask = index_.size() - 1;
+  for (size_t at = hash & mask; index_[at] != 0; at = (at + 1) & mask) {
+    const Entry& other = entries_[index_[at] - 1];
+    if (other.item_count != e.item_count || (key_matched_ && other.matched != e.matched)) continue;
+    if (std::memcmp(other.items, e.items, sizeof(uint64_t) * e.item_count) != 0) continue;
+    if (counter_count_ > 0) {
+      const uint8_t* stored = counters_.data() + size_t{other.slot} * counter_count_;
+      bool same = true;
+      for (int c = 0; c < counter_count_ && same; ++c) same = stored[c] == (counters != nullptr ? counters[c] : 0u);
+      if (!same) continue;
+    }
+    return static_cast<long>(index_[at] - 1);
+  }
+  return -1;
+}
+
+void Table::index_entry(size_t position, uint64_t hash) {
+  const size_t mask = index_.size() - 1;
+  size_t at = hash & mask;
+  while (index_[at] != 0) at = (at + 1) & mask;
+  index_[at] = static_cast<uint32_t>(position + 1);
+  ++indexed_;
+}
+
+void Table::build_index() {
+  size_t size = 1024;
+  while (size < 2 * entries_.size() + 2) size *= 2;
+  index_.assign(size, 0);
+  indexed_ = 0;
+  for (size_t i = 0; i < entries_.size(); ++i) index_entry(i, hash_of(entries_[i], counters(entries_[i])));
+}
+
+void Table::replace(size_t position, const Entry& e, BitsRef first, BitsRef second) {
+  Entry& kept = entries_[position];
+  kept.score = e.score;
+  kept.matched = e.matched;
+  uint64_t* out = words_.data() + size_t{kept.slot} * words_per_;
+  std::fill(out, out + words_per_, 0);
+  if (words_per_ == 1) {
+    auto low_bits = [](const BitsRef& bits) {
+      return bits.words == nullptr || bits.length == 0 ? uint64_t{0}
+                                                       : bits.words[0] & ((uint64_t{1} << bits.length) - 1);
+    };
+    out[0] = low_bits(first) | (low_bits(second) << first.length);
+  } else {
+    write_bits(out, first, second);
+  }
 }
 
 void Table::append(const ConfigKey& key, BitsRef first, BitsRef second, double score) {
@@ -28,8 +99,17 @@ void Table::append(const ConfigKey& key, BitsRef first, BitsRef second, double s
   e.item_count = key.item_count;
   for (int i = 0; i < 8; ++i) e.items[i] = i < key.item_count ? pack(key.items[i]) : 0;
   e.matched = key.matched;
-  e.slot = static_cast<uint32_t>(entries_.size());
+  e.slot = static_cast<uint32_t>(words_.size() / words_per_);
   e.score = score;
+  uint64_t hash = 0;
+  if (!index_.empty()) {
+    hash = hash_of(e, key.counters);
+    const long same = find(e, key.counters, hash);
+    if (same >= 0) {
+      if (better(score, entries_[static_cast<size_t>(same)].score)) replace(static_cast<size_t>(same), e, first, second);
+      return;
+    }
+  }
   entries_.push_back(e);
 
   if (words_per_ == 1) {
@@ -40,7 +120,9 @@ void Table::append(const ConfigKey& key, BitsRef first, BitsRef second, double s
     };
     words_.push_back(low_bits(first) | (low_bits(second) << first.length));
   } else {
-    append_bits(first, second);
+    const size_t at = words_.size();
+    words_.resize(at + words_per_, 0);
+    write_bits(words_.data() + at, first, second);
   }
   if (counter_count_ > 0) {
     const size_t c = counters_.size();
@@ -48,14 +130,20 @@ void Table::append(const ConfigKey& key, BitsRef first, BitsRef second, double s
     if (key.counters != nullptr) std::memcpy(counters_.data() + c, key.counters, counter_count_);
   }
 
-  // Keep duplicates from piling up in a table that grows.
-  if (entries_.size() >= 4096 && entries_.size() >= 2 * sealed_) seal();
+  if (!index_.empty()) {
+    if (2 * (indexed_ + 1) > index_.size()) {
+      build_index();
+    } else {
+      index_entry(entries_.size() - 1, hash);
+    }
+  } else if (entries_.size() >= kIndexFrom) {
+    // A table that grows: duplicates so far dropped, then each as it comes.
+    seal();
+    build_index();
+  }
 }
 
-void Table::append_bits(BitsRef first, BitsRef second) {
-  const size_t at = words_.size();
-  words_.resize(at + words_per_, 0);
-  uint64_t* out = words_.data() + at;
+void Table::write_bits(uint64_t* out, BitsRef first, BitsRef second) const {
   if (first.words != nullptr) {
     const size_t whole = first.length / 64;
     std::memcpy(out, first.words, whole * 8);
@@ -87,6 +175,8 @@ int Table::compare(const Entry& a, const Entry& b) const {
 }
 
 void Table::seal() {
+  index_.clear();  // positions change below
+  indexed_ = 0;
   // Storing order: already in key order without repeated keys is common.
   bool ordered = true;
   for (size_t i = 1; i < entries_.size() && ordered; ++i) ordered = compare(entries_[i - 1], entries_[i]) < 0;

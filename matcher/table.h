@@ -97,8 +97,16 @@ class Table {
   void clear();
 
  private:
-  // Appends the bits of a configuration of more than one word.
-  void append_bits(BitsRef first, BitsRef second);
+  // Writes the bits of a configuration of more than one word at out (zeros).
+  void write_bits(uint64_t* out, BitsRef first, BitsRef second) const;
+  // The key of a configuration about to be stored, hashed.
+  uint64_t hash_of(const Entry& e, const uint8_t* counters) const;
+  // The position of the configuration with the same key as e, or -1.
+  long find(const Entry& e, const uint8_t* counters, uint64_t hash) const;
+  void index_entry(size_t position, uint64_t hash);
+  void build_index();
+  // Replaces the configuration at position by a strictly better one.
+  void replace(size_t position, const Entry& e, BitsRef first, BitsRef second);
   // Key order: negative, zero or positive.
   int compare(const Entry& a, const Entry& b) const;
   bool better(double candidate, double incumbent) const { return min_ ? candidate < incumbent : candidate > incumbent; }
@@ -112,6 +120,12 @@ class Table {
   bool key_matched_ = false;
   bool min_ = false;
   size_t sealed_ = 0;  // entries at the last seal
+  // Once a table grows, an index of its keys (open addressing; 0 empty,
+  // else position + 1) drops each configuration whose key is already
+  // stored as it comes, keeping the first unless a later one is strictly
+  // better, which is what sealing keeps.
+  std::vector<uint32_t> index_;
+  size_t indexed_ = 0;
   SealScratch* scratch_ = nullptr;
 };
 

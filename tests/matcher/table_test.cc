@@ -1,5 +1,9 @@
 #include "matcher/table.h"
 
+#include <map>
+#include <random>
+#include <tuple>
+
 #include "driver/sdf_record.h"
 #include "matcher/matcher.h"
 #include "rulefile/loader.h"
@@ -37,6 +41,43 @@ TEST(Table, EqualKeysKeepTheFirstUnlessStrictlyBetter) {
     EXPECT_FALSE(stored({{one, 2.0}, {none, 2.0}, {none, better}})) << min;
     EXPECT_FALSE(stored({{one, 2.0}, {none, better}, {one, worse}, {one, better}})) << min;
     EXPECT_TRUE(stored({{one, worse}, {none, worse}, {none, 2.0}, {one, better}, {none, better}})) << min;
+  }
+}
+
+// A table that grows keeps, of each key, the first configuration among
+// those with the best score, whatever the order and however many repeat:
+// checked against a plain map over many keys with counters and bits of two
+// words.
+TEST(Table, LargeTablesKeepTheFirstBestOfEachKey) {
+  for (bool min : {false, true}) {
+    ConfigStore store(2, min);
+    Table table;
+    store.start(table, 100);
+    std::map<std::tuple<int, int, int>, std::pair<double, uint64_t>> expected;
+    std::mt19937 random(7);
+    for (uint64_t n = 1; n <= 20000; ++n) {
+      const int atom = 1 + static_cast<int>(random() % 60);
+      const int rule = 1 + static_cast<int>(random() % 20);
+      const uint8_t counters[2] = {static_cast<uint8_t>(random() % 3), 0};
+      const double score = static_cast<double>(random() % 5);
+      ConfigKey key = key_with(atom, rule);
+      key.counters = counters;
+      const uint64_t bits[2] = {n, n * 3};
+      store.store(table, key, BitsRef{bits, 64}, BitsRef{bits + 1, 36}, score);
+      auto [at, fresh] = expected.try_emplace({atom, rule, counters[0]}, score, n);
+      if (!fresh && (min ? score < at->second.first : score > at->second.first)) at->second = {score, n};
+    }
+    store.seal(table);
+    ASSERT_EQ(table.size(), expected.size());
+    auto want = expected.begin();
+    for (const Table::Entry& e : table.entries()) {
+      const Item item = unpack(e.items[0]);
+      EXPECT_EQ(std::make_tuple(item.atom, static_cast<int>(item.rule), static_cast<int>(table.counters(e)[0])),
+                want->first);
+      EXPECT_EQ(e.score, want->second.first);
+      EXPECT_EQ(table.bits(e).words[0], want->second.second) << min;
+      ++want;
+    }
   }
 }
 
