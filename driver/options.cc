@@ -1,8 +1,10 @@
 #include "driver/options.h"
 
+#include <cstdlib>
 #include <cstring>
 
 #include "common/fatal.h"
+#include "matcher/matcher.h"
 
 #ifndef TARNAXEL_VERSION
 #define TARNAXEL_VERSION "unknown"
@@ -32,6 +34,17 @@ int read_long_options(int argc, const char* const* argv, LongOptions& options) {
     }
   }
   return i;
+}
+
+size_t table_memory_limit() {
+  const char* text = std::getenv("TARNAXEL_TABLE_MEMORY_MB");
+  if (text != nullptr) {
+    char* end = nullptr;
+    unsigned long long megabytes = std::strtoull(text, &end, 10);
+    if (end != text && *end == '\0' && megabytes > 0 && megabytes < (1ull << 40))
+      return static_cast<size_t>(megabytes) << 20;
+  }
+  return default_table_memory_limit();
 }
 
 std::string version_text() { return std::string("tarnaxel ") + TARNAXEL_VERSION + "\n"; }

@@ -2,6 +2,7 @@
 // name, then the fixed form "InputFileName [-ind] [-span] [-min] Pattern".
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 namespace tarnaxel {
@@ -25,6 +26,11 @@ int read_long_options(int argc, const char* const* argv, LongOptions& options);
 // What "--help" and "--version" print.
 const char* help_text();
 std::string version_text();
+
+// The memory the configuration tables of one molecule may hold:
+// TARNAXEL_TABLE_MEMORY_MB megabytes when set to a positive number, else
+// half the physical memory.
+size_t table_memory_limit();
 
 // The path of an output file in the output directory.
 std::string output_path(const std::string& outdir, const char* name);

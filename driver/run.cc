@@ -64,19 +64,6 @@ int thread_count() {
   return static_cast<int>(threads);
 }
 
-// TARNAXEL_TABLE_MEMORY_MB, when set to a positive number, replaces the
-// default limit on the configuration tables of one molecule.
-size_t table_memory_limit() {
-  const char* text = std::getenv("TARNAXEL_TABLE_MEMORY_MB");
-  if (text != nullptr) {
-    char* end = nullptr;
-    unsigned long long megabytes = std::strtoull(text, &end, 10);
-    if (end != text && *end == '\0' && megabytes > 0 && megabytes < (1ull << 40))
-      return static_cast<size_t>(megabytes) << 20;
-  }
-  return default_table_memory_limit();
-}
-
 void write_automaton(const std::string& path, const std::string& text) {
   std::FILE* file = std::fopen(path.c_str(), "wb");
   if (file == nullptr) fail_cannot_open(path);

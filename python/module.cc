@@ -16,6 +16,7 @@
 #include "common/fatal.h"
 #include "driver/compile.h"
 #include "driver/line_reader.h"
+#include "driver/options.h"
 #include "driver/sdf_record.h"
 #include "matcher/matcher.h"
 #include "rulefile/automaton.h"
@@ -45,15 +46,7 @@ MatchOptions options_of(bool span, bool ind, bool min) {
   return o;
 }
 
-size_t table_limit() {
-  if (const char* text = std::getenv("TARNAXEL_TABLE_MEMORY_MB")) {
-    char* end = nullptr;
-    unsigned long long megabytes = std::strtoull(text, &end, 10);
-    if (end != text && *end == '\0' && megabytes > 0 && megabytes < (1ull << 40))
-      return static_cast<size_t>(megabytes) << 20;
-  }
-  return default_table_memory_limit();
-}
+size_t table_limit() { return table_memory_limit(); }
 
 // One judged record, as Python sees it: 0-based bonds and atoms.
 py::tuple to_python(const Automaton& automaton, const MatchOptions& options, const Molecule& molecule,
