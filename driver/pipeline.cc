@@ -274,7 +274,6 @@ class Pipeline {
     const long start = clock_ticks();
     job.result = whole_->match(setup_.options, job.molecule);
     job.ticks = clock_ticks() - start;
-    if (job.result.over_budget) whole_ = std::make_unique<Matcher>(setup_.automaton, setup_.table_limit);
   }
 
   // The writer: every record in input order.

@@ -115,7 +115,7 @@ void OutputFiles::route_with_data(std::string_view text, const std::vector<int>&
     body_.append(text.substr(end));
     keep(accept_);
   }
-  if (body_.size() >= (size_t{1} << 20) || kept_.size() >= 4096) flush();
+  flush_if_large();
 }
 
 void OutputFiles::route(int result, std::string_view record_text, int atom_count, int bond_count,
@@ -139,6 +139,10 @@ void OutputFiles::route(int result, std::string_view record_text, int atom_count
     }
     keep(*file);
   }
+  flush_if_large();
+}
+
+void OutputFiles::flush_if_large() {
   if (body_.size() >= (size_t{1} << 20) || kept_.size() >= 4096) flush();
 }
 

@@ -75,6 +75,8 @@ class OutputFiles {
   };
   class Busy;
   void flush_kept();
+  // flush() once a megabyte or 4096 records are kept.
+  void flush_if_large();
   // Writes a run of whole records to a file; on failure leaves the file
   // ending on a whole record and returns the index of the record that failed.
   bool write_run(File& file, size_t first, size_t last, size_t& failed);

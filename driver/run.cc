@@ -14,7 +14,6 @@
 #include <vector>
 
 #include "common/fatal.h"
-#include "common/limits.h"
 #include "driver/clock.h"
 #include "driver/compile.h"
 #include "driver/line_reader.h"
@@ -31,7 +30,6 @@ namespace {
 
 // Every refusal of the command line, with its exact bytes.
 constexpr const char* kCannotOpenInput = "Error: Cannot open SDF_file.";
-constexpr size_t kBufferLimit = kMaxPatternLength;
 
 constexpr const char* kBadThreads = "Error: TARNAXEL_THREADS must be a whole number from 1 to 1024.";
 
@@ -101,7 +99,6 @@ int run_tool(int argc, const char* const* argv) {
   if (static_cast<unsigned>(argc - first - 2) > 2u) fail_line(kUsage);
   std::string pattern = argv[argc - 1];
   const char* input_name = argv[first];
-  if (pattern.size() > kBufferLimit) check_pattern_text(pattern);
   check_pattern_text(pattern);
 
   MatchOptions options;

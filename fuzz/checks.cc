@@ -49,13 +49,7 @@ constexpr const char* kMolecules =
 // The three automata the record check screens with.
 constexpr const char* kRecordPatterns[3] = {"CC(=O)O", "C1=CC=CC=C1C", "C{CO|N}*C"};
 
-MatchOptions options_of(unsigned bits) {
-  MatchOptions options;
-  options.span = bits & 1u;
-  options.ind = (bits >> 1) & 1u;
-  options.min = (bits >> 2) & 1u;
-  return options;
-}
+MatchOptions options_of(unsigned bits) { return match_options(bits & 1u, (bits >> 1) & 1u, (bits >> 2) & 1u); }
 
 // The invariants of one matcher result for a molecule of `bonds` bonds.
 std::string check_result(int result, const Molecule& m, const std::vector<int>& edges, int count, double score,

@@ -29,6 +29,15 @@ struct MatchOptions {
                             // none removed beforehand (to check that removal changes nothing)
 };
 
+// The options of the command line.
+inline MatchOptions match_options(bool span, bool ind, bool min) {
+  MatchOptions o;
+  o.span = span;
+  o.ind = ind;
+  o.min = min;
+  return o;
+}
+
 constexpr int kMaxWidth = 7;
 
 // The result column of a statistics line.
@@ -74,7 +83,6 @@ class Matcher {
   Matcher& operator=(const Matcher&) = delete;
 
   const MatchResult& match(const MatchOptions& options, const Molecule& molecule);
-  size_t table_limit() const { return table_limit_; }
 
  private:
   int run_tables(const MatchOptions& options, const Molecule& molecule);

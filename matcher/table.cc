@@ -20,14 +20,18 @@ void Table::clear() {
   entries_.clear();
   words_.clear();
   counters_.clear();
-  sealed_ = 0;
   index_.clear();
   indexed_ = 0;
 }
 
 namespace {
 
-constexpr size_t kIndexFrom = 256;  // entries before a table keeps an index of its keys
+constexpr size_t kIndexFrom = 256;
+
+// The bits of a side of fewer than 64.
+uint64_t low_bits(const BitsRef& bits) {
+  return bits.words == nullptr || bits.length == 0 ? uint64_t{0} : bits.words[0] & ((uint64_t{1} << bits.length) - 1);
+}  // entries before a table keeps an index of its keys
 
 }  // namespace
 
@@ -84,10 +88,6 @@ void Table::replace(size_t position, const Entry& e, BitsRef first, BitsRef seco
   uint64_t* out = words_.data() + size_t{kept.slot} * words_per_;
   std::fill(out, out + words_per_, 0);
   if (words_per_ == 1) {
-    auto low_bits = [](const BitsRef& bits) {
-      return bits.words == nullptr || bits.length == 0 ? uint64_t{0}
-                                                       : bits.words[0] & ((uint64_t{1} << bits.length) - 1);
-    };
     out[0] = low_bits(first) | (low_bits(second) << first.length);
   } else {
     write_bits(out, first, second);
@@ -114,10 +114,6 @@ void Table::append(const ConfigKey& key, BitsRef first, BitsRef second, double s
 
   if (words_per_ == 1) {
     // Fewer than 64 bits: both parts fit one word.
-    auto low_bits = [](const BitsRef& bits) {
-      return bits.words == nullptr || bits.length == 0 ? uint64_t{0}
-                                                       : bits.words[0] & ((uint64_t{1} << bits.length) - 1);
-    };
     words_.push_back(low_bits(first) | (low_bits(second) << first.length));
   } else {
     const size_t at = words_.size();
@@ -180,10 +176,7 @@ void Table::seal() {
   // Storing order: already in key order without repeated keys is common.
   bool ordered = true;
   for (size_t i = 1; i < entries_.size() && ordered; ++i) ordered = compare(entries_[i - 1], entries_[i]) < 0;
-  if (ordered) {
-    sealed_ = entries_.size();
-    return;
-  }
+  if (ordered) return;
   // The slot is the storing order: equal keys are decided by it.
   std::sort(entries_.begin(), entries_.end(), [this](const Entry& a, const Entry& b) {
     const int order = compare(a, b);
@@ -201,7 +194,6 @@ void Table::seal() {
     i = j;
   }
   entries_.resize(out);
-  sealed_ = out;
   bool in_place = out * words_per_ == words_.size();
   for (size_t i = 0; i < out && in_place; ++i) in_place = entries_[i].slot == i;
   if (in_place) return;

@@ -119,7 +119,6 @@ class Table {
   size_t words_per_ = 1;
   bool key_matched_ = false;
   bool min_ = false;
-  size_t sealed_ = 0;  // entries at the last seal
   // Once a table grows, an index of its keys (open addressing; 0 empty,
   // else position + 1) drops each configuration whose key is already
   // stored as it comes, keeping the first unless a later one is strictly

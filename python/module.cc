@@ -38,15 +38,6 @@ PyObject* record_error = nullptr;
   throw py::error_already_set();
 }
 
-MatchOptions options_of(bool span, bool ind, bool min) {
-  MatchOptions o;
-  o.span = span;
-  o.ind = ind;
-  o.min = min;
-  return o;
-}
-
-size_t table_limit() { return table_memory_limit(); }
 
 // One judged record, as Python sees it: 0-based bonds and atoms.
 py::tuple to_python(const Automaton& automaton, const MatchOptions& options, const Molecule& molecule,
@@ -84,14 +75,14 @@ class CompiledPattern {
     } catch (const Fatal& fatal) {
       raise(record_error, fatal);
     }
-    const MatchOptions options = options_of(span, ind, min);
+    const MatchOptions options = match_options(span, ind, min);
     MatchResult result;
     {
       // The matcher is taken without the interpreter's lock, so that a
       // thread waiting for it never holds what the one using it needs.
       py::gil_scoped_release free;
       std::lock_guard<std::mutex> lock(mutex_);
-      if (!matcher_) matcher_ = std::make_unique<Matcher>(*automaton_, table_limit());
+      if (!matcher_) matcher_ = std::make_unique<Matcher>(*automaton_, table_memory_limit());
       result = matcher_->match(options, molecule);
     }
     return to_python(*automaton_, options, molecule, result);
@@ -137,8 +128,8 @@ class Screener {
  public:
   Screener(const CompiledPattern& pattern, py::object source, bool span, bool ind, bool min, int threads,
            bool keep_text)
-      : pattern_(pattern), options_(options_of(span, ind, min)), threads_(std::max(1, threads)),
-        keep_text_(keep_text), limit_(table_limit()) {
+      : pattern_(pattern), options_(match_options(span, ind, min)), threads_(std::max(1, threads)),
+        keep_text_(keep_text), limit_(table_memory_limit()) {
     if (py::isinstance<py::str>(source)) {
       input_ = LineReader::open(source.cast<std::string>());
       if (!input_) raise(record_error, Fatal(Stream::err, "Error: Cannot open SDF_file."));
@@ -243,7 +234,6 @@ class Screener {
       if (!records_[i].result.over_budget) continue;
       if (!whole_) whole_ = std::make_unique<Matcher>(pattern_.automaton(), limit_);
       records_[i].result = whole_->match(options_, records_[i].molecule);
-      if (records_[i].result.over_budget) whole_.reset();
     }
   }
 

@@ -31,13 +31,7 @@ Outcome match(const std::string& pattern, const std::string& record, MatchOption
   return Outcome{r.result, r.width, r.score, r.match_edges};
 }
 
-MatchOptions with(bool span, bool ind, bool min) {
-  MatchOptions o;
-  o.span = span;
-  o.ind = ind;
-  o.min = min;
-  return o;
-}
+MatchOptions with(bool span, bool ind, bool min) { return match_options(span, ind, min); }
 
 const std::string kEthanol = sdf_record("ethanol", {"C", "C", "O"}, {{1, 2, 1}, {2, 3, 1}});
 const std::string kEthane = sdf_record("ethane", {"C", "C"}, {{1, 2, 1}});
