@@ -5,6 +5,7 @@
 
 #include "common/molecule.h"
 #include "matcher/matcher.h"
+#include "matcher/partner_trie.h"
 #include "matcher/partners.h"
 #include "matcher/table.h"
 #include "matcher/viable.h"
@@ -22,9 +23,15 @@ struct JoinScratch {
   std::vector<int> shared;
   std::vector<int> vertices;
   PartnerIndex index;
+  PartnerTrie trie;
   ConfigKey next;
   std::vector<int> at_v;  // the rules of a bond's two ends
   std::vector<int> at_w;
+  // By atom, ascending: its surviving rules, then of those the ones with
+  // enough bonds at the atom (list_start[a], ready_start[a], list_start[a + 1]).
+  std::vector<uint16_t> rule_list;
+  std::vector<uint32_t> list_start;
+  std::vector<uint32_t> ready_start;
   SealScratch seal;
 };
 
@@ -42,6 +49,9 @@ struct MatchContext {
   const Viability* viable = nullptr;  // the rules that can stand at each atom
   Table& spare;                // the table a merge fills, storage kept between merges
 };
+
+// Lists the surviving rules of every atom for the edge leaves.
+void list_leaf_rules(MatchContext& context);
 
 // Adds the leaf configurations of directed edge u to its leaf bag.
 void add_leaf_configs(MatchContext& context, Bag& leaf, int u);

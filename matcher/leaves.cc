@@ -19,8 +19,43 @@ void store_pair(MatchContext& context, Bag& leaf, Item a, Item b, bool used, dou
   context.store.store(leaf.table, key, BitsRef{&word, 1}, BitsRef{}, score);
 }
 
+// The rules listed at an atom: every surviving one, or those with enough bonds.
+struct RuleSpan {
+  const uint16_t* begin;
+  const uint16_t* end;
+};
+
+RuleSpan rules_at(const JoinScratch& s, int atom, bool with_bonds) {
+  const uint16_t* base = s.rule_list.data();
+  const size_t a = static_cast<size_t>(atom);
+  return {base + (with_bonds ? s.ready_start[a] : s.list_start[a]), base + s.list_start[a + 1]};
+}
+
 }  // namespace
 
+void list_leaf_rules(MatchContext& context) {
+  JoinScratch& s = context.scratch;
+  const size_t n = context.molecule.atom_count;
+  s.rule_list.clear();
+  s.list_start.assign(n + 2, 0);
+  s.ready_start.assign(n + 2, 0);
+  for (size_t a = 1; a <= n; ++a) {
+    s.list_start[a] = static_cast<uint32_t>(s.rule_list.size());
+    // Rules short of bonds first, so that the ones with enough end the list;
+    // each part stays ascending.
+    context.viable->for_each(static_cast<int>(a), [&](int r) {
+      if (context.degree[a] < bonds_needed(context.automaton.rules[r])) s.rule_list.push_back(static_cast<uint16_t>(r));
+    });
+    s.ready_start[a] = static_cast<uint32_t>(s.rule_list.size());
+    context.viable->for_each(static_cast<int>(a), [&](int r) {
+      if (context.degree[a] >= bonds_needed(context.automaton.rules[r])) s.rule_list.push_back(static_cast<uint16_t>(r));
+    });
+  }
+  s.list_start[n + 1] = static_cast<uint32_t>(s.rule_list.size());
+}
+
+// Within one directed edge every configuration stored has its own key, so
+// the order they are stored in does not show once the leaf is sealed.
 void add_leaf_configs(MatchContext& context, Bag& leaf, int u) {
   const Edge& edge = context.molecule.edges[u];
   const int v = edge.from;
@@ -28,46 +63,44 @@ void add_leaf_configs(MatchContext& context, Bag& leaf, int u) {
   const int deg_v = context.degree[v];
   const int deg_w = context.degree[w];
   const double x = edge.weight;
+  const Rule* rules = context.automaton.rules;
   auto item = [](int atom, int rule, int used, int root) {
     return Item{atom, static_cast<uint16_t>(rule), static_cast<uint8_t>(used), root};
   };
 
   const Viability& viable = *context.viable;
-  // Only rules that can stand at their atom in a finished match (ascending,
-  // so the configurations come in the same order as over every rule); a
-  // bond needs one at each end.
-  if (viable.any(v) && viable.any(w)) {
-    // Calls visit(i, ri, j, rj) for every pair of rules at v and w, v's
-    // first; with_bonds, only rules with enough bonds at their atom.
-    auto rule_pairs = [&](bool with_bonds, auto visit) {
-      viable.for_each(v, [&](int i) {
-        const Rule& ri = context.automaton.rules[i];
-        if (with_bonds && deg_v < bonds_needed(ri)) return;
-        viable.for_each(w, [&](int j) {
-          const Rule& rj = context.automaton.rules[j];
-          if (with_bonds && deg_w < bonds_needed(rj)) return;
-          visit(i, ri, j, rj);
-        });
-      });
-    };
-    rule_pairs(true, [&](int i, const Rule& ri, int j, const Rule& rj) {
-      for (int k = 0; k < ri.plain_count; ++k)
-        if (ri.child_state[k] == rj.state && ri.child_label[k] == edge.label)
-          store_pair(context, leaf, item(v, i, 1 << k, v), item(w, j, 0, v), true, x);
-    });
-    rule_pairs(true, [&](int i, const Rule& ri, int j, const Rule& rj) {
-      for (int k = 0; k < ri.plain_count; ++k) {
-        if (ri.child_label[k] != edge.label) continue;
+  const RuleSpan ready_v = rules_at(context.scratch, v, true);
+  const RuleSpan ready_w = rules_at(context.scratch, w, true);
+  // A tree bond from a plain child of a rule at v to a rule at w in its
+  // state, and a ring closure: plain children at both ends, w's of the
+  // wildcard label, in the same state.
+  for (const uint16_t* i = ready_v.begin; i != ready_v.end; ++i) {
+    const Rule& ri = rules[*i];
+    for (int k = 0; k < ri.plain_count; ++k) {
+      if (ri.child_label[k] != edge.label) continue;
+      const int state = ri.child_state[k];
+      for (const uint16_t* j = ready_w.begin; j != ready_w.end; ++j) {
+        const Rule& rj = rules[*j];
+        if (rj.state == state) store_pair(context, leaf, item(v, *i, 1 << k, v), item(w, *j, 0, v), true, x);
         for (int l = 0; l < rj.plain_count; ++l)
-          if (ri.child_state[k] == rj.child_state[l] && rj.child_label[l] == kWildcardLabel)
-            store_pair(context, leaf, item(v, i, 1 << k, v), item(w, j, 1 << l, w), true, x);
+          if (rj.child_state[l] == state && rj.child_label[l] == kWildcardLabel)
+            store_pair(context, leaf, item(v, *i, 1 << k, v), item(w, *j, 1 << l, w), true, x);
       }
-    });
-    rule_pairs(false, [&](int i, const Rule& ri, int j, const Rule& rj) {
-      for (int k = ri.plain_count; k < ri.plain_count + ri.star_count && k < kMaxChildren; ++k)
-        if (ri.child_state[k] == rj.state && ri.child_label[k] == edge.label)
-          store_pair(context, leaf, item(v, i, 0, v), item(w, j, 0, v), true, x);
-    });
+    }
+  }
+  // A starred child of a rule at v, any number of bonds at either end.
+  const RuleSpan all_v = rules_at(context.scratch, v, false);
+  const RuleSpan all_w = rules_at(context.scratch, w, false);
+  if (all_w.begin != all_w.end) {
+    for (const uint16_t* i = all_v.begin; i != all_v.end; ++i) {
+      const Rule& ri = rules[*i];
+      for (int k = ri.plain_count; k < ri.plain_count + ri.star_count && k < kMaxChildren; ++k) {
+        if (ri.child_label[k] != edge.label) continue;
+        for (const uint16_t* j = all_w.begin; j != all_w.end; ++j)
+          if (rules[*j].state == ri.child_state[k])
+            store_pair(context, leaf, item(v, *i, 0, v), item(w, *j, 0, v), true, x);
+      }
+    }
   }
   if (context.options.ind && !context.options.span) {
     store_pair(context, leaf, item(v, 0, 0, v), item(w, 0, 0, w), false, 0.0);

@@ -30,7 +30,10 @@ MatchContext::MatchContext(const Automaton& a, const MatchOptions& o, const Mole
 
 namespace {
 
-uint8_t full_mask(const Rule& rule) { return static_cast<uint8_t>((1u << rule.plain_count) - 1u); }
+// A side of a join this small is walked whole rather than indexed.
+constexpr size_t kWalkWhole = 8;
+// From this size on, a side is sorted into a trie rather than bit sets.
+constexpr size_t kTrieFrom = 512;
 
 class Merger {
  public:
@@ -118,18 +121,49 @@ class Merger {
   // Every pair of a configuration of n with a configuration of k that agree
   // on their shared atoms, in the order of n's table and then of k's.
   void pairs() {
-    // Each side decoded once; the second indexed by the atoms both hold.
+    if (n_.table.empty() || k_.table.empty()) return;
+    // Each side decoded once; the second indexed by the atoms both hold,
+    // unless it is small enough to walk whole.
     std::vector<Config>& ns = c_.scratch.ns;
     std::vector<Config>& ks = c_.scratch.ks;
     std::vector<int>& shared = c_.scratch.shared;
     PartnerIndex& index = c_.scratch.index;
-    decode_all(n_.table, ns);
-    decode_all(k_.table, ks);
+    decode_all(n_.table, ns, f_);
+    decode_all(k_.table, ks, f_);
+    if (ks.size() <= kWalkWhole) {
+      for (const Config& o : ns) {
+        if (o.item_count == 0) continue;
+        for (const Config& c : ks)
+          if (c.item_count != 0 && !(o.rootless && c.rootless) && leaves_forgotten(o, c)) pair(o, c);
+      }
+      return;
+    }
     shared.clear();
     std::set_intersection(n_.vertices.begin(), n_.vertices.end(), k_.vertices.begin(), k_.vertices.end(),
                           std::back_inserter(shared));
-    index.build(ks, shared);
+    if (ks.size() >= kTrieFrom) {
+      PartnerTrie& trie = c_.scratch.trie;
+      trie.build(ks, shared, f_, a_.rules);
+      for (const Config& o : ns) trie.for_each_partner(o, [&](size_t j) { pair(o, ks[j]); });
+      return;
+    }
+    index.build(ks, shared, f_, a_.rules);
     for (const Config& o : ns) index.for_each_partner(o, [&](size_t j) { pair(o, ks[j]); });
+  }
+
+  // Whether a pair can leave the atom the join forgets, as PartnerIndex
+  // asks of the pairs it finds.
+  bool leaves_forgotten(const Config& o, const Config& c) const {
+    const Item* a = o.forgotten >= 0 ? &o.items[o.forgotten] : nullptr;
+    const Item* b = c.forgotten >= 0 ? &c.items[c.forgotten] : nullptr;
+    if (a == nullptr && b == nullptr) return true;
+    if (a != nullptr && b != nullptr) {
+      return a->rule == b->rule &&
+             can_leave(a_.rules[a->rule], static_cast<uint8_t>(a->used_children | b->used_children),
+                       a->root == f_ && b->root == f_);
+    }
+    const Item& x = a != nullptr ? *a : *b;
+    return can_leave(a_.rules[x.rule], x.used_children, x.root == f_);
   }
 
   // Joins one pair: the items of both over the bag's atoms, the counters
@@ -243,6 +277,38 @@ const Table::Entry* best_config(const MatchContext& context, const Table& table)
   return best_of(context, table);
 }
 
+namespace {
+
+// A join that pairs nothing and forgets nothing leaves one side's table as
+// it stands, its bits moved past the bonds before them, or an empty table:
+// sets side to that table (null: empty) and returns true, or returns false
+// when the join has to be made configuration by configuration.
+bool whole_side(const MatchContext& context, Bag& n, Bag& k, int f, Table*& side) {
+  if (f != 0 || k.vertices.empty()) return false;
+  side = nullptr;
+  if (n.vertices.empty()) {
+    side = &k.table;  // a new bag takes k's configurations
+    return true;
+  }
+  if (!n.table.empty() && !k.table.empty()) return false;
+  const bool ind = context.options.ind != 0;
+  const bool span = context.options.span != 0;
+  if (!n.table.empty() && !ind && (!span || k.is_leaf)) side = &n.table;
+  if (!k.table.empty() && !ind && (!span || n.is_leaf)) side = &k.table;
+  return true;
+}
+
+// Bag k has been merged into n, whose new table is in place.
+void finish_merge(Bag& n, Bag& k, const std::vector<int>& vertices) {
+  n.vertices.assign(vertices.begin(), vertices.end());
+  n.edge_list.insert(n.edge_list.end(), k.edge_list.begin(), k.edge_list.end());
+  k.vertices.clear();
+  k.table.clear();
+  k.edge_list.clear();
+}
+
+}  // namespace
+
 void merge_bags(MatchContext& context, Bag& n, Bag& k, int f) {
   std::vector<int>& vertices = context.scratch.vertices;
   vertices.clear();
@@ -250,6 +316,21 @@ void merge_bags(MatchContext& context, Bag& n, Bag& k, int f) {
                  std::back_inserter(vertices));
   const size_t n_length = n.edge_list.size();
   const size_t k_length = k.edge_list.size();
+  Table* side = nullptr;
+  if (whole_side(context, n, k, f, side)) {
+    const uint8_t is_leaf = n.vertices.empty() ? k.is_leaf : static_cast<uint8_t>(n.is_leaf && k.is_leaf);
+    if (side != &n.table) context.store.release(n.table);
+    if (side != &k.table) context.store.release(k.table);
+    if (side == nullptr) {
+      context.store.start(n.table, n_length + k_length);
+    } else {
+      context.store.relayout(*side, n_length + k_length, side == &k.table ? n_length : 0);
+      if (side == &k.table) std::swap(n.table, k.table);
+    }
+    n.is_leaf = is_leaf;
+    finish_merge(n, k, vertices);
+    return;
+  }
   const BitsRef n_none{nullptr, n_length};
   Table& table = context.spare;
   context.store.start(table, n_length + k_length);
@@ -287,13 +368,9 @@ void merge_bags(MatchContext& context, Bag& n, Bag& k, int f) {
   context.store.seal(table);
   context.store.release(n.table);
   context.store.release(k.table);
-  n.vertices.assign(vertices.begin(), vertices.end());
   std::swap(n.table, table);
   table.clear();
-  n.edge_list.insert(n.edge_list.end(), k.edge_list.begin(), k.edge_list.end());
-  k.vertices.clear();
-  k.table.clear();
-  k.edge_list.clear();
+  finish_merge(n, k, vertices);
 }
 
 }  // namespace tarnaxel

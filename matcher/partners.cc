@@ -2,16 +2,18 @@
 
 namespace tarnaxel {
 
-void decode_all(const Table& table, std::vector<Config>& out) {
+void decode_all(const Table& table, std::vector<Config>& out, int forget) {
   out.resize(table.size());
   for (size_t j = 0; j < table.size(); ++j) {
     const Table::Entry& e = table.entries()[j];
     Config& c = out[j];
     c.item_count = e.item_count;
     c.rootless = false;
+    c.forgotten = -1;
     for (int i = 0; i < e.item_count; ++i) {
       c.items[i] = unpack(e.items[i]);
       c.rootless = c.rootless || c.items[i].root == 0;
+      if (c.items[i].atom == forget) c.forgotten = static_cast<int8_t>(i);
     }
     c.counters = table.counters(e);
     c.entry = &e;
@@ -24,7 +26,10 @@ size_t PartnerIndex::new_set() {
   return offset;
 }
 
-void PartnerIndex::build(const std::vector<Config>& configs, const std::vector<int>& shared) {
+void PartnerIndex::build(const std::vector<Config>& configs, const std::vector<int>& shared, int forget,
+                         const Rule* rules) {
+  forget_ = forget;
+  rules_ = rules;
   size_ = configs.size();
   words_per_ = (size_ + 63) / 64;
   words_.clear();
@@ -38,6 +43,7 @@ void PartnerIndex::build(const std::vector<Config>& configs, const std::vector<i
     a.rooted = new_set();
     for (size_t& u : a.used) u = kNone;
     a.rules.clear();
+    a.finished = a.atom == forget ? new_set() : kNone;
   }
   for (size_t j = 0; j < size_; ++j) {
     const Config& c = configs[j];
@@ -52,6 +58,8 @@ void PartnerIndex::build(const std::vector<Config>& configs, const std::vector<i
       }
       const Item& item = c.items[i];
       if (item.root == a.atom) set(a.rooted, j);
+      if (a.finished != kNone && can_leave(rules[item.rule], item.used_children, item.root == a.atom))
+        set(a.finished, j);
       for (int b = 0; b < 8; ++b) {
         if (((item.used_children >> b) & 1u) == 0) continue;
         if (a.used[b] == kNone) a.used[b] = new_set();
@@ -74,23 +82,58 @@ void PartnerIndex::build(const std::vector<Config>& configs, const std::vector<i
   }
 }
 
+PartnerIndex::Lane PartnerIndex::lane_of(const Atom& a, const Item& item) const {
+  Lane lane;
+  lane.absent = a.absent;
+  lane.rule = kNone;
+  for (const auto& [rule, offset] : a.rules)
+    if (rule == item.rule) lane.rule = offset;
+  lane.used_count = 0;
+  for (int b = 0; b < 8; ++b)
+    if (((item.used_children >> b) & 1u) != 0 && a.used[b] != kNone) lane.used[lane.used_count++] = a.used[b];
+  lane.needed_count = 0;
+  lane.rooted = item.root == a.atom ? kNone : a.rooted;
+  lane.unrooted = kNone;
+  return lane;
+}
+
+// At the forgotten atom the pair leaves the rule of item with the children
+// of both sides met, rooted there only when both sides' trees are.
+PartnerIndex::Lane PartnerIndex::forgotten_lane(const Atom& a, const Item& item) const {
+  Lane lane = lane_of(a, item);
+  const Rule& rule = rules_[item.rule];
+  const bool rooted_here = item.root == a.atom;
+  if (!can_leave(rule, item.used_children, rooted_here)) lane.absent = kNone;
+  const uint8_t missing = static_cast<uint8_t>(full_mask(rule) & ~item.used_children);
+  for (int b = 0; b < 8; ++b) {
+    if (((missing >> b) & 1u) == 0) continue;
+    if (a.used[b] == kNone) {
+      lane.rule = kNone;  // no partner meets that child
+      break;
+    }
+    lane.needed[lane.needed_count++] = a.used[b];
+  }
+  if (rooted_here && rule.state != 1) lane.unrooted = a.rooted;
+  return lane;
+}
+
 void PartnerIndex::prepare(const Config& o) {
   lanes_.clear();
   int i = 0;
   for (const Atom& a : atoms_) {
     while (i < o.item_count && o.items[i].atom < a.atom) ++i;
-    if (i == o.item_count || o.items[i].atom != a.atom) continue;
-    const Item& item = o.items[i];
-    Lane lane;
-    lane.absent = a.absent;
-    lane.rule = kNone;
-    for (const auto& [rule, offset] : a.rules)
-      if (rule == item.rule) lane.rule = offset;
-    lane.used_count = 0;
-    for (int b = 0; b < 8; ++b)
-      if (((item.used_children >> b) & 1u) != 0 && a.used[b] != kNone) lane.used[lane.used_count++] = a.used[b];
-    lane.rooted = item.root == a.atom ? kNone : a.rooted;
-    lanes_.push_back(lane);
+    const bool present = i < o.item_count && o.items[i].atom == a.atom;
+    if (a.finished != kNone) {
+      if (present) {
+        lanes_.push_back(forgotten_lane(a, o.items[i]));
+      } else {
+        // The partner's item there is left as it is.
+        Lane lane{a.absent, a.finished, {}, 0, {}, 0, kNone, kNone};
+        lanes_.push_back(lane);
+      }
+    } else if (present) {
+      lanes_.push_back(lane_of(a, o.items[i]));
+    }
   }
 }
 

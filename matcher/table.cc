@@ -27,6 +27,8 @@ void Table::clear() {
 namespace {
 
 constexpr size_t kIndexFrom = 256;
+// Tables this small are sorted by insertion.
+constexpr size_t kInsertionSortUpTo = 24;
 
 // The bits of a side of fewer than 64.
 uint64_t low_bits(const BitsRef& bits) {
@@ -53,7 +55,9 @@ long Table::find(const Entry& e, const uint8_t* counters, uint64_t hash) const {
   for (size_t at = hash & mask; index_[at] != 0; at = (at + 1) & mask) {
     const Entry& other = entries_[index_[at] - 1];
     if (other.item_count != e.item_count || (key_matched_ && other.matched != e.matched)) continue;
-    if (std::memcmp(other.items, e.items, sizeof(uint64_t) * e.item_count) != 0) continue;
+    bool same_items = true;
+    for (int i = 0; i < e.item_count && same_items; ++i) same_items = other.items[i] == e.items[i];
+    if (!same_items) continue;
     if (counter_count_ > 0) {
       const uint8_t* stored = counters_.data() + size_t{other.slot} * counter_count_;
       bool same = true;
@@ -158,7 +162,7 @@ void Table::write_bits(uint64_t* out, BitsRef first, BitsRef second) const {
   }
 }
 
-int Table::compare(const Entry& a, const Entry& b) const {
+inline int Table::compare(const Entry& a, const Entry& b) const {
   if (a.item_count != b.item_count) return a.item_count < b.item_count ? -1 : 1;
   for (int i = 0; i < a.item_count; ++i)
     if (a.items[i] != b.items[i]) return a.items[i] < b.items[i] ? -1 : 1;
@@ -178,10 +182,21 @@ void Table::seal() {
   for (size_t i = 1; i < entries_.size() && ordered; ++i) ordered = compare(entries_[i - 1], entries_[i]) < 0;
   if (ordered) return;
   // The slot is the storing order: equal keys are decided by it.
-  std::sort(entries_.begin(), entries_.end(), [this](const Entry& a, const Entry& b) {
+  auto before = [this](const Entry& a, const Entry& b) {
     const int order = compare(a, b);
     return order != 0 ? order < 0 : a.slot < b.slot;
-  });
+  };
+  if (entries_.size() <= kInsertionSortUpTo) {
+    for (size_t i = 1; i < entries_.size(); ++i) {
+      if (!before(entries_[i], entries_[i - 1])) continue;
+      const Entry moving = entries_[i];
+      size_t j = i;
+      for (; j > 0 && before(moving, entries_[j - 1]); --j) entries_[j] = entries_[j - 1];
+      entries_[j] = moving;
+    }
+  } else {
+    std::sort(entries_.begin(), entries_.end(), before);
+  }
   size_t out = 0;
   for (size_t i = 0; i < entries_.size();) {
     size_t best = i;
@@ -215,6 +230,35 @@ void Table::seal() {
   }
   words_.swap(words);
   counters_.swap(counters);
+}
+
+void Table::relayout(size_t bit_length, size_t shift) {
+  const size_t words_per = bit_length / 64 + 1;
+  if (shift == 0 && words_per == words_per_) {
+    bit_length_ = bit_length;  // the bits past the old length are zeros
+    return;
+  }
+  SealScratch local;
+  std::vector<uint64_t>& words = scratch_ != nullptr ? scratch_->words : local.words;
+  const size_t slots = words_.size() / words_per_;
+  words.assign(slots * words_per, 0);
+  for (size_t slot = 0; slot < slots; ++slot) {
+    const BitsRef bits{words_.data() + slot * words_per_, bit_length_};
+    if (words_per == 1) {
+      words[slot] = low_bits(bits) << shift;
+    } else {
+      write_bits(words.data() + slot * words_per, BitsRef{nullptr, shift}, bits);
+    }
+  }
+  words_.swap(words);
+  words_per_ = words_per;
+  bit_length_ = bit_length;
+}
+
+void ConfigStore::relayout(Table& table, size_t bit_length, size_t shift) const {
+  const size_t before = table.bytes();
+  table.relayout(bit_length, shift);
+  charge(before, table.bytes());
 }
 
 void ConfigStore::charge(size_t before, size_t after) const {

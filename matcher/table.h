@@ -83,6 +83,9 @@ class Table {
   void append(const ConfigKey& key, BitsRef first, BitsRef second, double score);
   // Sorts by key and drops the configurations that storing one by one would drop.
   void seal();
+  // Lays the bits out again for bit_length bits, every configuration's bits
+  // moved up by shift (zeros below).
+  void relayout(size_t bit_length, size_t shift);
 
   bool empty() const { return entries_.empty(); }
   size_t size() const { return entries_.size(); }
@@ -148,6 +151,8 @@ class ConfigStore {
   void store(Table& table, const ConfigKey& key, BitsRef first, BitsRef second, double score) const;
   // Seals a filled table and settles its charge.
   void seal(Table& table) const;
+  // Lays a table's bits out again and settles its charge.
+  void relayout(Table& table, size_t bit_length, size_t shift) const;
   // Drops a table's charge (the table is being discarded).
   void release(const Table& table) const;
 

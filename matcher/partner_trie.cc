@@ -1,0 +1,122 @@
+#include "matcher/partner_trie.h"
+
+#include <algorithm>
+
+namespace tarnaxel {
+namespace {
+
+// Codes of the first level.
+constexpr uint32_t kEmpty = 0;     // no item: pairs with nothing
+constexpr uint32_t kRootless = 1;  // holds a forgotten tree
+constexpr uint32_t kRooted = 2;
+
+// The code of an item at a shared atom; 0 stands for no item there.
+uint32_t code_of(const Item& item, int atom) {
+  return 1u + ((static_cast<uint32_t>(item.rule) << 9) | (static_cast<uint32_t>(item.used_children) << 1) |
+               (item.root == atom ? 1u : 0u));
+}
+
+}  // namespace
+
+void PartnerTrie::build(const std::vector<Config>& configs, const std::vector<int>& shared, int forget,
+                        const Rule* rules) {
+  forget_ = forget;
+  rules_ = rules;
+  shared_ = shared;
+  levels_ = shared.size() + 1;
+  const size_t n = configs.size();
+  codes_.assign(n * levels_, 0);
+  for (size_t j = 0; j < n; ++j) {
+    const Config& c = configs[j];
+    uint32_t* code = codes_.data() + j * levels_;
+    code[0] = c.item_count == 0 ? kEmpty : c.rootless ? kRootless : kRooted;
+    int i = 0;
+    for (size_t s = 0; s < shared.size(); ++s) {
+      while (i < c.item_count && c.items[i].atom < shared[s]) ++i;
+      if (i < c.item_count && c.items[i].atom == shared[s]) code[s + 1] = code_of(c.items[i], shared[s]);
+    }
+  }
+  order_.resize(n);
+  for (size_t j = 0; j < n; ++j) order_[j] = static_cast<uint32_t>(j);
+  // Equal codes keep their table order: a leaf lists its positions ascending.
+  std::sort(order_.begin(), order_.end(), [this](uint32_t a, uint32_t b) {
+    const uint32_t* x = codes_.data() + size_t{a} * levels_;
+    const uint32_t* y = codes_.data() + size_t{b} * levels_;
+    for (size_t l = 0; l < levels_; ++l)
+      if (x[l] != y[l]) return x[l] < y[l];
+    return a < b;
+  });
+  nodes_.clear();
+  nodes_.push_back(Node{0, 0, 0, 0, static_cast<uint32_t>(n)});
+  build_children(0, 0);
+  marks_.assign((n + 63) / 64, 0);
+}
+
+void PartnerTrie::build_children(uint32_t index, size_t level) {
+  if (level == levels_) return;
+  const uint32_t begin = nodes_[index].begin;
+  const uint32_t end = nodes_[index].end;
+  const uint32_t first = static_cast<uint32_t>(nodes_.size());
+  for (uint32_t i = begin; i < end;) {
+    const uint32_t code = codes_[size_t{order_[i]} * levels_ + level];
+    uint32_t j = i + 1;
+    while (j < end && codes_[size_t{order_[j]} * levels_ + level] == code) ++j;
+    nodes_.push_back(Node{code, 0, 0, i, j});
+    i = j;
+  }
+  const uint32_t count = static_cast<uint32_t>(nodes_.size()) - first;
+  nodes_[index].first_child = first;
+  nodes_[index].child_count = count;
+  for (uint32_t c = first; c < first + count; ++c) build_children(c, level + 1);
+}
+
+void PartnerTrie::collect(const Config& o) {
+  ranges_.clear();
+  sides_.resize(shared_.size());
+  rootless_ = o.rootless;
+  int i = 0;
+  for (size_t s = 0; s < shared_.size(); ++s) {
+    while (i < o.item_count && o.items[i].atom < shared_[s]) ++i;
+    Side& side = sides_[s];
+    side.atom = shared_[s];
+    side.present = i < o.item_count && o.items[i].atom == shared_[s];
+    if (side.present) side.item = o.items[i];
+    side.forgotten = shared_[s] == forget_;
+  }
+  walk(0, 0);
+}
+
+void PartnerTrie::walk(uint32_t index, size_t level) {
+  const Node& node = nodes_[index];
+  if (level == levels_) {
+    ranges_.push_back({node.begin, node.end});
+    return;
+  }
+  for (uint32_t c = node.first_child; c < node.first_child + node.child_count; ++c) {
+    const uint32_t code = nodes_[c].code;
+    const bool allowed =
+        level == 0 ? (code == kRooted || (code == kRootless && !rootless_)) : allows(sides_[level - 1], code);
+    if (allowed) walk(c, level + 1);
+  }
+}
+
+// The pair conditions of one shared atom, as PartnerIndex's lanes hold them.
+bool PartnerTrie::allows(const Side& side, uint32_t code) const {
+  if (code == 0) {
+    if (!side.present || !side.forgotten) return true;
+    const Item& it = side.item;
+    return can_leave(rules_[it.rule], it.used_children, it.root == side.atom);
+  }
+  const uint32_t bits = code - 1;
+  const uint16_t rule = static_cast<uint16_t>(bits >> 9);
+  const uint8_t used = static_cast<uint8_t>(bits >> 1);
+  const bool rooted = (bits & 1u) != 0;
+  if (!side.present) return !side.forgotten || can_leave(rules_[rule], used, rooted);
+  const Item& it = side.item;
+  const bool visitor_rooted = it.root == side.atom;
+  if (rule != it.rule || (used & it.used_children) != 0 || !(visitor_rooted || rooted)) return false;
+  return !side.forgotten ||
+         can_leave(rules_[rule], static_cast<uint8_t>(used | it.used_children), visitor_rooted && rooted);
+}
+
+}  // namespace tarnaxel
