@@ -13,18 +13,29 @@
 
 namespace tarnaxel {
 
+// A configuration a join has made, held back to be stored in order.
+struct PendingConfig {
+  ConfigKey key;
+  uint8_t counters[kApplySlots];
+  bool has_counters;
+  BitsRef first;
+  BitsRef second;
+  double score;
+  uint64_t hash;
+};
+
 // Storage the stages reuse from molecule to molecule; owned by a Matcher.
 struct JoinScratch {
   std::vector<int> link;
   std::vector<int> degree;
   Table spare;
-  std::vector<Config> ns;  // the two sides of a join, decoded
-  std::vector<Config> ks;
+  std::vector<Config> ks;  // the second side of a join, decoded
   std::vector<int> shared;
   std::vector<int> vertices;
   PartnerIndex index;
   PartnerTrie trie;
   ConfigKey next;
+  std::vector<PendingConfig> pending;
   std::vector<int> at_v;  // the rules of a bond's two ends
   std::vector<int> at_w;
   // By atom, ascending: its surviving rules, then of those the ones with

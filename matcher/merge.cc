@@ -4,6 +4,7 @@
 // forgetting checks that the rule at the atom is complete and that the
 // partial trees can still become one connected match.
 #include <algorithm>
+#include <cstring>
 #include <iterator>
 
 #include "matcher/context.h"
@@ -32,6 +33,8 @@ namespace {
 
 // A side of a join this small is walked whole rather than indexed.
 constexpr size_t kWalkWhole = 8;
+// Configurations held back together for their lookups.
+constexpr size_t kHeldBack = 16;
 // From this size on, a side is sorted into a trie rather than bit sets.
 constexpr size_t kTrieFrom = 512;
 
@@ -40,10 +43,41 @@ class Merger {
   Merger(MatchContext& context, Bag& n, Bag& k, int f, const std::vector<int>& vertices, Table& out)
       : c_(context), a_(context.automaton), n_(n), k_(k), f_(f), vertices_(vertices), out_(out) {}
 
+  // Stores into the new table in the order given.  Once the table keeps an
+  // index of its keys, configurations are held back a few at a time so that
+  // their lookups can be fetched from memory together.
+  void emit(const ConfigKey& key, BitsRef first, BitsRef second, double score) {
+    std::vector<PendingConfig>& pending = c_.scratch.pending;
+    if (pending.empty() && !out_.indexed()) {
+      c_.store.store(out_, key, first, second, score);
+      return;
+    }
+    PendingConfig& p = pending.emplace_back();
+    p.key = key;
+    p.has_counters = key.counters != nullptr;
+    if (p.has_counters) std::memcpy(p.counters, key.counters, static_cast<size_t>(c_.store.counter_count()));
+    p.first = first;
+    p.second = second;
+    p.score = score;
+    if (pending.size() == kHeldBack) flush();
+  }
+
+  void flush() {
+    std::vector<PendingConfig>& pending = c_.scratch.pending;
+    for (PendingConfig& p : pending) {
+      p.key.counters = p.has_counters ? p.counters : nullptr;
+      p.hash = out_.key_hash(p.key);
+      out_.prefetch_slot(p.hash);
+    }
+    for (const PendingConfig& p : pending) out_.prefetch_entry(p.hash);
+    for (const PendingConfig& p : pending) c_.store.store(out_, p.key, p.first, p.second, p.score);
+    pending.clear();
+  }
+
   // Stores into the new table: through forgetting when an atom is forgotten.
   void put(const ConfigKey& key, BitsRef first, BitsRef second, double score) {
     if (f_ == 0) {
-      c_.store.store(out_, key, first, second, score);
+      emit(key, first, second, score);
     } else {
       forget(key, first, second, score);
     }
@@ -55,7 +89,7 @@ class Merger {
     for (int i = 0; i < count; ++i)
       if (key.items[i].atom == f_) at = i;
     if (at < 0) {
-      if (!c_.options.span) c_.store.store(out_, key, first, second, score);
+      if (!c_.options.span) emit(key, first, second, score);
       return;
     }
     const Item& item = key.items[at];
@@ -115,27 +149,30 @@ class Merger {
         if (r != 0 && (other_rootless || !other_rooted_at_f)) return;
       }
     }
-    c_.store.store(out_, next, first, second, next_score);
+    emit(next, first, second, next_score);
   }
 
   // Every pair of a configuration of n with a configuration of k that agree
   // on their shared atoms, in the order of n's table and then of k's.
   void pairs() {
     if (n_.table.empty() || k_.table.empty()) return;
-    // Each side decoded once; the second indexed by the atoms both hold,
-    // unless it is small enough to walk whole.
-    std::vector<Config>& ns = c_.scratch.ns;
+    // The second side decoded once and indexed by the atoms both hold,
+    // unless it is small enough to walk whole; the first decoded as it comes.
     std::vector<Config>& ks = c_.scratch.ks;
     std::vector<int>& shared = c_.scratch.shared;
-    PartnerIndex& index = c_.scratch.index;
-    decode_all(n_.table, ns, f_);
     decode_all(k_.table, ks, f_);
+    auto each_of_n = [&](auto with) {
+      Config o;
+      for (const Table::Entry& e : n_.table.entries()) {
+        decode(n_.table, e, f_, o);
+        if (o.item_count != 0) with(o);
+      }
+    };
     if (ks.size() <= kWalkWhole) {
-      for (const Config& o : ns) {
-        if (o.item_count == 0) continue;
+      each_of_n([&](const Config& o) {
         for (const Config& c : ks)
           if (c.item_count != 0 && !(o.rootless && c.rootless) && leaves_forgotten(o, c)) pair(o, c);
-      }
+      });
       return;
     }
     shared.clear();
@@ -144,11 +181,12 @@ class Merger {
     if (ks.size() >= kTrieFrom) {
       PartnerTrie& trie = c_.scratch.trie;
       trie.build(ks, shared, f_, a_.rules);
-      for (const Config& o : ns) trie.for_each_partner(o, [&](size_t j) { pair(o, ks[j]); });
+      each_of_n([&](const Config& o) { trie.for_each_partner(o, [&](size_t j) { pair(o, ks[j]); }); });
       return;
     }
+    PartnerIndex& index = c_.scratch.index;
     index.build(ks, shared, f_, a_.rules);
-    for (const Config& o : ns) index.for_each_partner(o, [&](size_t j) { pair(o, ks[j]); });
+    each_of_n([&](const Config& o) { index.for_each_partner(o, [&](size_t j) { pair(o, ks[j]); }); });
   }
 
   // Whether a pair can leave the atom the join forgets, as PartnerIndex
@@ -365,6 +403,7 @@ void merge_bags(MatchContext& context, Bag& n, Bag& k, int f) {
     // A bag is a leaf while it is made of bond leaves alone.
     n.is_leaf = (n.is_leaf && k.is_leaf) ? 1 : 0;
   }
+  merger.flush();
   context.store.seal(table);
   context.store.release(n.table);
   context.store.release(k.table);

@@ -2,22 +2,22 @@
 
 namespace tarnaxel {
 
+void decode(const Table& table, const Table::Entry& e, int forget, Config& c) {
+  c.item_count = e.item_count;
+  c.rootless = false;
+  c.forgotten = -1;
+  for (int i = 0; i < e.item_count; ++i) {
+    c.items[i] = unpack(e.items[i]);
+    c.rootless = c.rootless || c.items[i].root == 0;
+    if (c.items[i].atom == forget) c.forgotten = static_cast<int8_t>(i);
+  }
+  c.counters = table.counters(e);
+  c.entry = &e;
+}
+
 void decode_all(const Table& table, std::vector<Config>& out, int forget) {
   out.resize(table.size());
-  for (size_t j = 0; j < table.size(); ++j) {
-    const Table::Entry& e = table.entries()[j];
-    Config& c = out[j];
-    c.item_count = e.item_count;
-    c.rootless = false;
-    c.forgotten = -1;
-    for (int i = 0; i < e.item_count; ++i) {
-      c.items[i] = unpack(e.items[i]);
-      c.rootless = c.rootless || c.items[i].root == 0;
-      if (c.items[i].atom == forget) c.forgotten = static_cast<int8_t>(i);
-    }
-    c.counters = table.counters(e);
-    c.entry = &e;
-  }
+  for (size_t j = 0; j < table.size(); ++j) decode(table, table.entries()[j], forget, out[j]);
 }
 
 size_t PartnerIndex::new_set() {

@@ -38,8 +38,10 @@ struct Config {
   const Table::Entry* entry = nullptr;
 };
 
-// Unpacks every configuration of a table, in table order; forget is the
-// atom the join forgets (0: none).
+// Unpacks a configuration of a table; forget is the atom the join forgets
+// (0: none).
+void decode(const Table& table, const Table::Entry& e, int forget, Config& c);
+// Unpacks every configuration of a table, in table order.
 void decode_all(const Table& table, std::vector<Config>& out, int forget);
 
 class PartnerIndex {

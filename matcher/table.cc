@@ -50,6 +50,14 @@ uint64_t Table::hash_of(const Entry& e, const uint8_t* counters) const {
   return h ^ (h >> 29);
 }
 
+uint64_t Table::key_hash(const ConfigKey& key) const {
+  Entry e;
+  e.item_count = key.item_count;
+  for (int i = 0; i < key.item_count; ++i) e.items[i] = pack(key.items[i]);
+  e.matched = key.matched;
+  return hash_of(e, key.counters);
+}
+
 long Table::find(const Entry& e, const uint8_t* counters, uint64_t hash) const {
   const size_t mask = index_.size() - 1;
   for (size_t at = hash & mask; index_[at] != 0; at = (at + 1) & mask) {

@@ -87,6 +87,17 @@ class Table {
   // moved up by shift (zeros below).
   void relayout(size_t bit_length, size_t shift);
 
+  // Looking a key up in a large table waits on memory twice (its slot in the
+  // index, then the configuration there); a caller with several keys at hand
+  // asks for both ahead of the appends.
+  uint64_t key_hash(const ConfigKey& key) const;
+  bool indexed() const { return !index_.empty(); }
+  void prefetch_slot(uint64_t hash) const { __builtin_prefetch(index_.data() + (hash & (index_.size() - 1))); }
+  void prefetch_entry(uint64_t hash) const {
+    const uint32_t at = index_[hash & (index_.size() - 1)];
+    if (at != 0) __builtin_prefetch(entries_.data() + (at - 1));
+  }
+
   bool empty() const { return entries_.empty(); }
   size_t size() const { return entries_.size(); }
   const std::vector<Entry>& entries() const { return entries_; }
