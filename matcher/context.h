@@ -16,8 +16,7 @@ namespace tarnaxel {
 // A configuration a join has made, held back to be stored in order.
 struct PendingConfig {
   ConfigKey key;
-  uint8_t counters[kApplySlots];
-  bool has_counters;
+  bool has_counters;  // its counters are in JoinScratch::pending_counters
   BitsRef first;
   BitsRef second;
   double score;
@@ -35,7 +34,9 @@ struct JoinScratch {
   PartnerIndex index;
   PartnerTrie trie;
   ConfigKey next;
-  std::vector<PendingConfig> pending;
+  std::vector<PendingConfig> pending;  // pending_count held back
+  size_t pending_count = 0;
+  std::vector<uint8_t> pending_counters;  // counter_count bytes each
   std::vector<int> at_v;  // the rules of a bond's two ends
   std::vector<int> at_w;
   // By atom, ascending: its surviving rules, then of those the ones with

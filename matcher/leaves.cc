@@ -65,7 +65,8 @@ void add_leaf_configs(MatchContext& context, Bag& leaf, int u) {
   const double x = edge.weight;
   const Rule* rules = context.automaton.rules;
   auto item = [](int atom, int rule, int used, int root) {
-    return Item{atom, static_cast<uint16_t>(rule), static_cast<uint8_t>(used), root};
+    return Item{static_cast<uint16_t>(atom), static_cast<uint16_t>(rule), static_cast<uint8_t>(used),
+                static_cast<uint16_t>(root)};
   };
 
   const Viability& viable = *context.viable;

@@ -47,31 +47,41 @@ class Merger {
   // index of its keys, configurations are held back a few at a time so that
   // their lookups can be fetched from memory together.
   void emit(const ConfigKey& key, BitsRef first, BitsRef second, double score) {
-    std::vector<PendingConfig>& pending = c_.scratch.pending;
-    if (pending.empty() && !out_.indexed()) {
+    JoinScratch& s = c_.scratch;
+    if (s.pending_count == 0 && !out_.indexed()) {
       c_.store.store(out_, key, first, second, score);
       return;
     }
-    PendingConfig& p = pending.emplace_back();
+    const size_t counter_count = static_cast<size_t>(c_.store.counter_count());
+    if (s.pending.size() < kHeldBack) {
+      s.pending.resize(kHeldBack);
+      s.pending_counters.resize(kHeldBack * static_cast<size_t>(kApplySlots));
+    }
+    PendingConfig& p = s.pending[s.pending_count];
     p.key = key;
     p.has_counters = key.counters != nullptr;
-    if (p.has_counters) std::memcpy(p.counters, key.counters, static_cast<size_t>(c_.store.counter_count()));
+    if (p.has_counters) std::memcpy(s.pending_counters.data() + s.pending_count * counter_count, key.counters, counter_count);
     p.first = first;
     p.second = second;
     p.score = score;
-    if (pending.size() == kHeldBack) flush();
+    if (++s.pending_count == kHeldBack) flush();
   }
 
   void flush() {
-    std::vector<PendingConfig>& pending = c_.scratch.pending;
-    for (PendingConfig& p : pending) {
-      p.key.counters = p.has_counters ? p.counters : nullptr;
+    JoinScratch& s = c_.scratch;
+    const size_t counter_count = static_cast<size_t>(c_.store.counter_count());
+    for (size_t i = 0; i < s.pending_count; ++i) {
+      PendingConfig& p = s.pending[i];
+      p.key.counters = p.has_counters ? s.pending_counters.data() + i * counter_count : nullptr;
       p.hash = out_.key_hash(p.key);
       out_.prefetch_slot(p.hash);
     }
-    for (const PendingConfig& p : pending) out_.prefetch_entry(p.hash);
-    for (const PendingConfig& p : pending) c_.store.store(out_, p.key, p.first, p.second, p.score);
-    pending.clear();
+    for (size_t i = 0; i < s.pending_count; ++i) out_.prefetch_entry(s.pending[i].hash);
+    for (size_t i = 0; i < s.pending_count; ++i) {
+      const PendingConfig& p = s.pending[i];
+      c_.store.store(out_, p.key, p.first, p.second, p.score);
+    }
+    s.pending_count = 0;
   }
 
   // Stores into the new table: through forgetting when an atom is forgotten.

@@ -22,10 +22,10 @@
 namespace tarnaxel {
 
 struct Item {
-  int32_t atom = 0;
+  uint16_t atom = 0;          // atom numbers fit kItemAtomBits
   uint16_t rule = 0;          // 0: the built-in record, an atom left unmatched on purpose
   uint8_t used_children = 0;  // bit k: plain child k matched to a bond
-  int32_t root = 0;           // root atom of the item's partial tree; 0 once forgotten
+  uint16_t root = 0;          // root atom of the item's partial tree; 0 once forgotten
 };
 
 // An item packed into one word whose unsigned order is the key order of
@@ -38,8 +38,8 @@ inline uint64_t pack(const Item& item) {
          (static_cast<uint64_t>(item.rule) << 8) | item.used_children;
 }
 inline Item unpack(uint64_t word) {
-  return Item{static_cast<int32_t>(word >> 40), static_cast<uint16_t>(word >> 8), static_cast<uint8_t>(word),
-              static_cast<int32_t>((word >> 24) & 0xFFFFu)};
+  return Item{static_cast<uint16_t>(word >> 40), static_cast<uint16_t>(word >> 8), static_cast<uint8_t>(word),
+              static_cast<uint16_t>((word >> 24) & 0xFFFFu)};
 }
 
 // The key fields of a configuration, as built before it is stored.

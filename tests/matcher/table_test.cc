@@ -12,7 +12,7 @@
 namespace tarnaxel {
 namespace {
 
-ConfigKey key_with(int atom, int rule) {
+ConfigKey key_with(uint16_t atom, int rule) {
   ConfigKey key;
   key.item_count = 1;
   key.items[0] = Item{atom, static_cast<uint16_t>(rule), 0, atom};
