@@ -48,7 +48,8 @@ void list_leaf_rules(MatchContext& context) {
     });
     s.ready_start[a] = static_cast<uint32_t>(s.rule_list.size());
     context.viable->for_each(static_cast<int>(a), [&](int r) {
-      if (context.degree[a] >= bonds_needed(context.automaton.rules[r])) s.rule_list.push_back(static_cast<uint16_t>(r));
+      if (context.degree[a] >= bonds_needed(context.automaton.rules[r]))
+        s.rule_list.push_back(static_cast<uint16_t>(r));
     });
   }
   s.list_start[n + 1] = static_cast<uint32_t>(s.rule_list.size());

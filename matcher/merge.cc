@@ -60,7 +60,8 @@ class Merger {
     PendingConfig& p = s.pending[s.pending_count];
     p.key = key;
     p.has_counters = key.counters != nullptr;
-    if (p.has_counters) std::memcpy(s.pending_counters.data() + s.pending_count * counter_count, key.counters, counter_count);
+    if (p.has_counters)
+      std::memcpy(s.pending_counters.data() + s.pending_count * counter_count, key.counters, counter_count);
     p.first = first;
     p.second = second;
     p.score = score;
@@ -351,7 +352,7 @@ void finish_merge(Bag& n, Bag& k, const std::vector<int>& vertices) {
   n.vertices.assign(vertices.begin(), vertices.end());
   n.edge_list.insert(n.edge_list.end(), k.edge_list.begin(), k.edge_list.end());
   k.vertices.clear();
-  k.table.clear();
+  k.table.clear_and_trim();
   k.edge_list.clear();
 }
 
@@ -410,6 +411,9 @@ void merge_bags(MatchContext& context, Bag& n, Bag& k, int f) {
       for (const Table::Entry& e : k.table.entries()) merger.put(key_of(k.table, e), n_none, k.table.bits(e), e.score);
     }
     merger.pairs();
+    // A large decoded side is given back before the next join.
+    std::vector<Config>& ks = context.scratch.ks;
+    if (ks.capacity() * sizeof(Config) > (size_t{4} << 20)) std::vector<Config>().swap(ks);
     // A bag is a leaf while it is made of bond leaves alone.
     n.is_leaf = (n.is_leaf && k.is_leaf) ? 1 : 0;
   }
@@ -418,7 +422,7 @@ void merge_bags(MatchContext& context, Bag& n, Bag& k, int f) {
   context.store.release(n.table);
   context.store.release(k.table);
   std::swap(n.table, table);
-  table.clear();
+  table.clear_and_trim();
   finish_merge(n, k, vertices);
 }
 

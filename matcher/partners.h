@@ -18,7 +18,6 @@
 
 namespace tarnaxel {
 
-
 inline uint8_t full_mask(const Rule& rule) { return static_cast<uint8_t>((1u << rule.plain_count) - 1u); }
 
 // Whether a rule at an atom being forgotten can leave with these children
@@ -98,7 +97,7 @@ class PartnerIndex {
     size_t rooted;
     size_t used[8];                                 // by plain child
     std::vector<std::pair<uint16_t, size_t>> rules;  // by rule, in order met
-    size_t finished;  // of the forgotten atom: partners that can leave it as they are
+    size_t finished;  // at the forgotten atom: partners that can leave it as they are
   };
 
   size_t new_set();

@@ -26,6 +26,31 @@ void Table::clear() {
 
 namespace {
 
+// Storage over this many bytes is given back when a table is done with
+// rather than kept for the next one.
+constexpr size_t kKeptBytes = size_t{4} << 20;
+
+template <typename T>
+void trim(std::vector<T>& v) {
+  if (v.capacity() * sizeof(T) > kKeptBytes) std::vector<T>().swap(v);
+}
+
+}  // namespace
+
+void Table::clear_and_trim() {
+  clear();
+  trim(entries_);
+  trim(words_);
+  trim(counters_);
+  trim(index_);
+  if (scratch_ != nullptr) {
+    trim(scratch_->words);
+    trim(scratch_->counters);
+  }
+}
+
+namespace {
+
 constexpr size_t kIndexFrom = 256;
 // Tables this small are sorted by insertion.
 constexpr size_t kInsertionSortUpTo = 24;

@@ -109,6 +109,8 @@ class Table {
   // molecule passes the limit depends on the molecule alone.
   size_t bytes() const { return entries_.size() * sizeof(Entry) + words_.size() * 8 + counters_.size(); }
   void clear();
+  // Clears, giving back large storage (and the sealing pools' large storage).
+  void clear_and_trim();
 
  private:
   // Writes the bits of a configuration of more than one word at out (zeros).
