@@ -80,7 +80,7 @@ class Merger {
     for (size_t i = 0; i < s.pending_count; ++i) out_.prefetch_entry(s.pending[i].hash);
     for (size_t i = 0; i < s.pending_count; ++i) {
       const PendingConfig& p = s.pending[i];
-      c_.store.store(out_, p.key, p.first, p.second, p.score);
+      c_.store.store(out_, p.key, p.first, p.second, p.score, &p.hash);
     }
     s.pending_count = 0;
   }

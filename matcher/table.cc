@@ -131,7 +131,7 @@ void Table::replace(size_t position, const Entry& e, BitsRef first, BitsRef seco
   }
 }
 
-void Table::append(const ConfigKey& key, BitsRef first, BitsRef second, double score) {
+void Table::append(const ConfigKey& key, BitsRef first, BitsRef second, double score, const uint64_t* known_hash) {
   Entry e;
   e.item_count = key.item_count;
   for (int i = 0; i < 8; ++i) e.items[i] = i < key.item_count ? pack(key.items[i]) : 0;
@@ -140,7 +140,7 @@ void Table::append(const ConfigKey& key, BitsRef first, BitsRef second, double s
   e.score = score;
   uint64_t hash = 0;
   if (!index_.empty()) {
-    hash = hash_of(e, key.counters);
+    hash = known_hash != nullptr ? *known_hash : hash_of(e, key.counters);
     const long same = find(e, key.counters, hash);
     if (same >= 0) {
       if (better(score, entries_[static_cast<size_t>(same)].score)) replace(static_cast<size_t>(same), e, first, second);
@@ -299,9 +299,10 @@ void ConfigStore::charge(size_t before, size_t after) const {
   if (live_bytes_ > limit_) throw TableLimitExceeded();
 }
 
-void ConfigStore::store(Table& table, const ConfigKey& key, BitsRef first, BitsRef second, double score) const {
+void ConfigStore::store(Table& table, const ConfigKey& key, BitsRef first, BitsRef second, double score,
+                        const uint64_t* hash) const {
   const size_t before = table.bytes();
-  table.append(key, first, second, score);
+  table.append(key, first, second, score, hash);
   charge(before, table.bytes());
 }
 

@@ -79,8 +79,9 @@ class Table {
   // compacts into scratch when given.
   void reset(int counter_count, size_t bit_length, bool key_matched, bool min, SealScratch* scratch = nullptr);
 
-  // Appends a configuration; its bits are first then second, one after the other.
-  void append(const ConfigKey& key, BitsRef first, BitsRef second, double score);
+  // Appends a configuration; its bits are first then second, one after the
+  // other.  hash: its key_hash(), when already worked out.
+  void append(const ConfigKey& key, BitsRef first, BitsRef second, double score, const uint64_t* hash = nullptr);
   // Sorts by key and drops the configurations that storing one by one would drop.
   void seal();
   // Lays the bits out again for bit_length bits, every configuration's bits
@@ -161,7 +162,8 @@ class ConfigStore {
   // Prepares an empty table for configurations of bit_length bits.
   void start(Table& table, size_t bit_length) const { table.reset(counter_count_, bit_length, min_, min_, scratch_); }
   // Stores into a table being filled, charging the memory limit.
-  void store(Table& table, const ConfigKey& key, BitsRef first, BitsRef second, double score) const;
+  void store(Table& table, const ConfigKey& key, BitsRef first, BitsRef second, double score,
+             const uint64_t* hash = nullptr) const;
   // Seals a filled table and settles its charge.
   void seal(Table& table) const;
   // Lays a table's bits out again and settles its charge.
