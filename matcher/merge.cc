@@ -412,8 +412,7 @@ void merge_bags(MatchContext& context, Bag& n, Bag& k, int f) {
     }
     merger.pairs();
     // A large decoded side is given back before the next join.
-    std::vector<Config>& ks = context.scratch.ks;
-    if (ks.capacity() * sizeof(Config) > (size_t{4} << 20)) std::vector<Config>().swap(ks);
+    give_back_if_large(context.scratch.ks);
     // A bag is a leaf while it is made of bond leaves alone.
     n.is_leaf = (n.is_leaf && k.is_leaf) ? 1 : 0;
   }

@@ -9,7 +9,6 @@ namespace {
 constexpr uint32_t kEmpty = 0;     // no item: pairs with nothing
 constexpr uint32_t kRootless = 1;  // holds a forgotten tree
 constexpr uint32_t kRooted = 2;
-constexpr size_t kKeptBytes = size_t{4} << 20;
 
 // The code of an item at a shared atom; 0 stands for no item there.
 uint32_t code_of(const Item& item, int atom) {
@@ -54,7 +53,7 @@ void PartnerTrie::build(const std::vector<Config>& configs, const std::vector<in
   marks_.assign((n + 63) / 64, 0);
   // The codes are read only while building: large ones are given back
   // before the join fills its table.
-  if (codes_.capacity() * sizeof(uint32_t) > kKeptBytes) std::vector<uint32_t>().swap(codes_);
+  give_back_if_large(codes_);
 }
 
 void PartnerTrie::build_children(uint32_t index, size_t level) {

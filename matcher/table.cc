@@ -24,28 +24,15 @@ void Table::clear() {
   indexed_ = 0;
 }
 
-namespace {
-
-// Storage over this many bytes is given back when a table is done with
-// rather than kept for the next one.
-constexpr size_t kKeptBytes = size_t{4} << 20;
-
-template <typename T>
-void trim(std::vector<T>& v) {
-  if (v.capacity() * sizeof(T) > kKeptBytes) std::vector<T>().swap(v);
-}
-
-}  // namespace
-
 void Table::clear_and_trim() {
   clear();
-  trim(entries_);
-  trim(words_);
-  trim(counters_);
-  trim(index_);
+  give_back_if_large(entries_);
+  give_back_if_large(words_);
+  give_back_if_large(counters_);
+  give_back_if_large(index_);
   if (scratch_ != nullptr) {
-    trim(scratch_->words);
-    trim(scratch_->counters);
+    give_back_if_large(scratch_->words);
+    give_back_if_large(scratch_->counters);
   }
 }
 

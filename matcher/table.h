@@ -21,6 +21,15 @@
 
 namespace tarnaxel {
 
+// Storage over this many bytes is given back when a table or a join's
+// scratch is done with, rather than kept for the next one.
+constexpr size_t kKeptBytes = size_t{4} << 20;
+
+template <typename T>
+void give_back_if_large(std::vector<T>& v) {
+  if (v.capacity() * sizeof(T) > kKeptBytes) std::vector<T>().swap(v);
+}
+
 struct Item {
   uint16_t atom = 0;          // atom numbers fit kItemAtomBits
   uint16_t rule = 0;          // 0: the built-in record, an atom left unmatched on purpose

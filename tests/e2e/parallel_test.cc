@@ -87,8 +87,13 @@ class SshServer {
                               "/sshd_config' -E '" + d + "/sshd.log'";
     started_ = std::system(start.c_str()) == 0;
   }
+  // Stops the server and waits (up to 5 s) until it has gone.
   ~SshServer() {
-    if (started_) std::system(("kill $(cat '" + dir_.path().string() + "/sshd.pid') 2>/dev/null").c_str());
+    if (!started_) return;
+    const std::string pid = "$(cat '" + dir_.path().string() + "/sshd.pid' 2>/dev/null)";
+    std::system(("p=" + pid + "; [ -n \"$p\" ] && kill $p 2>/dev/null && for i in $(seq 50); do kill -0 $p 2>/dev/null || "
+                 "break; sleep 0.1; done")
+                    .c_str());
   }
   bool started() const { return started_; }
   // What GNU parallel logs in with.
