@@ -28,7 +28,7 @@ struct JoinScratch {
   std::vector<int> link;
   std::vector<int> degree;
   Table spare;
-  std::vector<Config> ks;  // the second side of a join, decoded
+  std::vector<Config> ks;  // the second side of a small join, decoded
   std::vector<int> shared;
   std::vector<int> vertices;
   PartnerIndex index;

@@ -167,11 +167,10 @@ class Merger {
   // on their shared atoms, in the order of n's table and then of k's.
   void pairs() {
     if (n_.table.empty() || k_.table.empty()) return;
-    // The second side decoded once and indexed by the atoms both hold,
-    // unless it is small enough to walk whole; the first decoded as it comes.
-    std::vector<Config>& ks = c_.scratch.ks;
+    // The first side decoded as it comes; the second walked whole when small,
+    // else indexed by the atoms both hold: decoded once into bit sets, or
+    // when large sorted into a trie and decoded as each partner is met.
     std::vector<int>& shared = c_.scratch.shared;
-    decode_all(k_.table, ks, f_);
     auto each_of_n = [&](auto with) {
       Config o;
       for (const Table::Entry& e : n_.table.entries()) {
@@ -179,20 +178,28 @@ class Merger {
         if (o.item_count != 0) with(o);
       }
     };
+    shared.clear();
+    std::set_intersection(n_.vertices.begin(), n_.vertices.end(), k_.vertices.begin(), k_.vertices.end(),
+                          std::back_inserter(shared));
+    if (k_.table.size() >= kTrieFrom) {
+      PartnerTrie& trie = c_.scratch.trie;
+      trie.build(k_.table, shared, f_, a_.rules);
+      Config c;
+      each_of_n([&](const Config& o) {
+        trie.for_each_partner(o, [&](size_t j) {
+          decode(k_.table, k_.table.entries()[j], f_, c);
+          pair(o, c);
+        });
+      });
+      return;
+    }
+    std::vector<Config>& ks = c_.scratch.ks;
+    decode_all(k_.table, ks, f_);
     if (ks.size() <= kWalkWhole) {
       each_of_n([&](const Config& o) {
         for (const Config& c : ks)
           if (c.item_count != 0 && !(o.rootless && c.rootless) && leaves_forgotten(o, c)) pair(o, c);
       });
-      return;
-    }
-    shared.clear();
-    std::set_intersection(n_.vertices.begin(), n_.vertices.end(), k_.vertices.begin(), k_.vertices.end(),
-                          std::back_inserter(shared));
-    if (ks.size() >= kTrieFrom) {
-      PartnerTrie& trie = c_.scratch.trie;
-      trie.build(ks, shared, f_, a_.rules);
-      each_of_n([&](const Config& o) { trie.for_each_partner(o, [&](size_t j) { pair(o, ks[j]); }); });
       return;
     }
     PartnerIndex& index = c_.scratch.index;
@@ -411,8 +418,6 @@ void merge_bags(MatchContext& context, Bag& n, Bag& k, int f) {
       for (const Table::Entry& e : k.table.entries()) merger.put(key_of(k.table, e), n_none, k.table.bits(e), e.score);
     }
     merger.pairs();
-    // A large decoded side is given back before the next join.
-    give_back_if_large(context.scratch.ks);
     // A bag is a leaf while it is made of bond leaves alone.
     n.is_leaf = (n.is_leaf && k.is_leaf) ? 1 : 0;
   }

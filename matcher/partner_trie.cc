@@ -20,23 +20,41 @@ uint32_t code_of(const Item& item, int atom) {
 
 void PartnerTrie::build(const std::vector<Config>& configs, const std::vector<int>& shared, int forget,
                         const Rule* rules) {
+  start(shared, forget, rules, configs.size());
+  for (size_t j = 0; j < configs.size(); ++j) code(j, configs[j]);
+  finish(configs.size());
+}
+
+void PartnerTrie::build(const Table& table, const std::vector<int>& shared, int forget, const Rule* rules) {
+  start(shared, forget, rules, table.size());
+  Config c;
+  for (size_t j = 0; j < table.size(); ++j) {
+    decode(table, table.entries()[j], forget, c);
+    code(j, c);
+  }
+  finish(table.size());
+}
+
+void PartnerTrie::start(const std::vector<int>& shared, int forget, const Rule* rules, size_t size) {
   forget_ = forget;
   rules_ = rules;
   // The forgotten atom's level first: it turns most branches away.
   shared_ = shared;
   std::stable_partition(shared_.begin(), shared_.end(), [forget](int atom) { return atom == forget; });
   levels_ = shared.size() + 1;
-  const size_t n = configs.size();
-  codes_.assign(n * levels_, 0);
-  for (size_t j = 0; j < n; ++j) {
-    const Config& c = configs[j];
-    uint32_t* code = codes_.data() + j * levels_;
-    code[0] = c.item_count == 0 ? kEmpty : c.rootless ? kRootless : kRooted;
-    for (size_t s = 0; s < shared_.size(); ++s) {
-      for (int i = 0; i < c.item_count; ++i)
-        if (c.items[i].atom == shared_[s]) code[s + 1] = code_of(c.items[i], shared_[s]);
-    }
+  codes_.assign(size * levels_, 0);
+}
+
+void PartnerTrie::code(size_t position, const Config& c) {
+  uint32_t* code = codes_.data() + position * levels_;
+  code[0] = c.item_count == 0 ? kEmpty : c.rootless ? kRootless : kRooted;
+  for (size_t s = 0; s < shared_.size(); ++s) {
+    for (int i = 0; i < c.item_count; ++i)
+      if (c.items[i].atom == shared_[s]) code[s + 1] = code_of(c.items[i], shared_[s]);
   }
+}
+
+void PartnerTrie::finish(size_t n) {
   order_.resize(n);
   for (size_t j = 0; j < n; ++j) order_[j] = static_cast<uint32_t>(j);
   // Equal codes keep their table order: a leaf lists its positions ascending.

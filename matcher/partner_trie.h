@@ -20,6 +20,8 @@ class PartnerTrie {
   // Indexes configs by the atoms of shared (ascending); forget, when not 0,
   // is the atom the join forgets.
   void build(const std::vector<Config>& configs, const std::vector<int>& shared, int forget, const Rule* rules);
+  // The same over a table's configurations, decoded one at a time.
+  void build(const Table& table, const std::vector<int>& shared, int forget, const Rule* rules);
 
   // Calls visit(j) for every position j of the indexed configurations that
   // can pair with o, ascending.
@@ -64,6 +66,9 @@ class PartnerTrie {
     bool forgotten;
   };
 
+  void start(const std::vector<int>& shared, int forget, const Rule* rules, size_t size);
+  void code(size_t position, const Config& c);
+  void finish(size_t size);
   // Builds the children of the node at index (level: the code read next).
   void build_children(uint32_t index, size_t level);
   // The leaves o reaches, as ranges of order_.
