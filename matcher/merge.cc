@@ -170,7 +170,6 @@ class Merger {
     // The first side decoded as it comes; the second walked whole when small,
     // else indexed by the atoms both hold: decoded once into bit sets, or
     // when large sorted into a trie and decoded as each partner is met.
-    std::vector<int>& shared = c_.scratch.shared;
     auto each_of_n = [&](auto with) {
       Config o;
       for (const Table::Entry& e : n_.table.entries()) {
@@ -178,12 +177,17 @@ class Merger {
         if (o.item_count != 0) with(o);
       }
     };
-    shared.clear();
-    std::set_intersection(n_.vertices.begin(), n_.vertices.end(), k_.vertices.begin(), k_.vertices.end(),
-                          std::back_inserter(shared));
+    // The atoms both bags hold, for the indexes.
+    auto shared_atoms = [&]() -> const std::vector<int>& {
+      std::vector<int>& shared = c_.scratch.shared;
+      shared.clear();
+      std::set_intersection(n_.vertices.begin(), n_.vertices.end(), k_.vertices.begin(), k_.vertices.end(),
+                            std::back_inserter(shared));
+      return shared;
+    };
     if (k_.table.size() >= kTrieFrom) {
       PartnerTrie& trie = c_.scratch.trie;
-      trie.build(k_.table, shared, f_, a_.rules);
+      trie.build(k_.table, shared_atoms(), f_, a_.rules);
       Config c;
       each_of_n([&](const Config& o) {
         trie.for_each_partner(o, [&](size_t j) {
@@ -203,7 +207,7 @@ class Merger {
       return;
     }
     PartnerIndex& index = c_.scratch.index;
-    index.build(ks, shared, f_, a_.rules);
+    index.build(ks, shared_atoms(), f_, a_.rules);
     each_of_n([&](const Config& o) { index.for_each_partner(o, [&](size_t j) { pair(o, ks[j]); }); });
   }
 

@@ -62,13 +62,17 @@ uint64_t Table::hash_of(const Entry& e, const uint8_t* counters) const {
   return h ^ (h >> 29);
 }
 
-uint64_t Table::key_hash(const ConfigKey& key) const {
+Table::Entry Table::entry_of(const ConfigKey& key, double score) const {
   Entry e;
   e.item_count = key.item_count;
-  for (int i = 0; i < key.item_count; ++i) e.items[i] = pack(key.items[i]);
+  for (int i = 0; i < 8; ++i) e.items[i] = i < key.item_count ? pack(key.items[i]) : 0;
   e.matched = key.matched;
-  return hash_of(e, key.counters);
+  e.slot = static_cast<uint32_t>(words_.size() / words_per_);
+  e.score = score;
+  return e;
 }
+
+uint64_t Table::key_hash(const ConfigKey& key) const { return hash_of(entry_of(key, 0.0), key.counters); }
 
 long Table::find(const Entry& e, const uint8_t* counters, uint64_t hash) const {
   const size_t mask = index_.size() - 1;
@@ -119,12 +123,7 @@ void Table::replace(size_t position, const Entry& e, BitsRef first, BitsRef seco
 }
 
 void Table::append(const ConfigKey& key, BitsRef first, BitsRef second, double score, const uint64_t* known_hash) {
-  Entry e;
-  e.item_count = key.item_count;
-  for (int i = 0; i < 8; ++i) e.items[i] = i < key.item_count ? pack(key.items[i]) : 0;
-  e.matched = key.matched;
-  e.slot = static_cast<uint32_t>(words_.size() / words_per_);
-  e.score = score;
+  const Entry e = entry_of(key, score);
   uint64_t hash = 0;
   if (!index_.empty()) {
     hash = known_hash != nullptr ? *known_hash : hash_of(e, key.counters);

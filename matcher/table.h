@@ -125,6 +125,8 @@ class Table {
  private:
   // Writes the bits of a configuration of more than one word at out (zeros).
   void write_bits(uint64_t* out, BitsRef first, BitsRef second) const;
+  // A configuration about to be stored, packed, its slot the next one.
+  Entry entry_of(const ConfigKey& key, double score) const;
   // The key of a configuration about to be stored, hashed.
   uint64_t hash_of(const Entry& e, const uint8_t* counters) const;
   // The position of the configuration with the same key as e, or -1.
