@@ -45,6 +45,7 @@ struct JoinScratch {
   std::vector<uint32_t> list_start;
   std::vector<uint32_t> ready_start;
   SealScratch seal;
+  std::vector<uint64_t> no_once;  // by rule, all 0: nothing dropped for states held twice
 };
 
 struct MatchContext {

@@ -10,6 +10,7 @@
 #include "matcher/context.h"
 #include "matcher/partners.h"
 #include "rulefile/automaton.h"
+#include "rulefile/rule_index.h"
 
 namespace tarnaxel {
 
@@ -41,7 +42,23 @@ constexpr size_t kTrieFrom = 512;
 class Merger {
  public:
   Merger(MatchContext& context, Bag& n, Bag& k, int f, const std::vector<int>& vertices, Table& out)
-      : c_(context), a_(context.automaton), n_(n), k_(k), f_(f), vertices_(vertices), out_(out) {}
+      : c_(context),
+        a_(context.automaton),
+        n_(n),
+        k_(k),
+        f_(f),
+        vertices_(vertices),
+        out_(out),
+        once_(once_bits(context)) {}
+
+  // By rule, the bits of the states a match holds once; all 0 when every
+  // rule is kept.
+  static const uint64_t* once_bits(MatchContext& context) {
+    const std::vector<uint64_t>& once = context.automaton.index->once_bit;
+    if (!context.options.every_rule) return once.data();
+    context.scratch.no_once.assign(once.size(), 0);
+    return context.scratch.no_once.data();
+  }
 
   // Stores into the new table in the order given.  Once the table keeps an
   // index of its keys, configurations are held back a few at a time so that
@@ -235,6 +252,7 @@ class Merger {
     uint8_t check[kApplySlots];
     for (int k = 0; k < counter_count; ++k) check[k] = sum[k] = static_cast<uint8_t>(o.counters[k] + c.counters[k]);
     int count = 0;
+    uint64_t held = 0;
     int oi = 0;
     int ci = 0;
     for (int x : vertices_) {
@@ -262,6 +280,10 @@ class Merger {
         link[x] = 0;
       }
       if (taken != nullptr) {
+        // A state a match holds once, at two atoms: the pair can never finish.
+        const uint64_t once = once_[taken->rule];
+        if ((held & once) != 0) return;
+        held |= once;
         for (int k = 0; k < counter_count; ++k) {
           if (a_.apply_rule[k] == taken->rule) {
             ++check[k];
@@ -308,6 +330,7 @@ class Merger {
   int f_;
   const std::vector<int>& vertices_;
   Table& out_;
+  const uint64_t* once_;  // by rule: its bit if its state stands once in a match
   ConfigKey key_;  // every field read is written for each pair
 };
 

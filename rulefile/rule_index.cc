@@ -15,6 +15,7 @@ RuleIndex::RuleIndex(const Automaton& a) {
   list_rules(a);
   PerRule per_rule = sets_of_rules(a);
   list_by_label(a, per_rule);
+  find_single_states(a);
 }
 
 // The rules of each atom label and the sizes of the sets.
@@ -113,6 +114,68 @@ void RuleIndex::list_by_label(const Automaton& a, const PerRule& per_rule) {
         for (size_t w = 0; w < set_words; ++w) set[w] |= rule_sets[w];
       }
     }
+  }
+}
+
+// How often state s can stand in one finished match, counted up to 2 (2:
+// twice or more).  A match is one tree whose root takes the first state, and
+// below an atom whose rule is r stand its plain children once each and its
+// starred children any number of times; a plain child met over a ring
+// closure adds no atom, and counting it anyway only makes a count larger.
+// So the most atoms of state s in a tree below state p, most[p], is the
+// largest over the rules of p of [its state is s] plus what its children
+// add.  Counts only grow, and stop at 2; a state's rules are worked out
+// again when a count of one of their children grows.
+uint8_t RuleIndex::most_in_a_match(const Automaton& a, int32_t s, const std::vector<std::vector<int>>& holders,
+                                   std::vector<uint8_t>& most) {
+  std::fill(most.begin(), most.end(), 0);
+  auto count = [&](const Rule& rule) {
+    int total = rule.state == s ? 1 : 0;
+    for (int k = 0; k < children(rule); ++k) {
+      const int32_t c = rule.child_state[k];
+      if (c <= 0 || static_cast<size_t>(c) >= most.size() || most[static_cast<size_t>(c)] == 0) continue;
+      total += k < rule.plain_count ? most[static_cast<size_t>(c)] : 2;
+    }
+    return static_cast<uint8_t>(std::min(total, 2));
+  };
+  std::vector<int> work;
+  for (int r = 1; r <= a.rule_count; ++r) work.push_back(r);
+  while (!work.empty()) {
+    const Rule& rule = a.rules[work.back()];
+    work.pop_back();
+    if (rule.state <= 0 || static_cast<size_t>(rule.state) >= most.size()) continue;
+    uint8_t& m = most[static_cast<size_t>(rule.state)];
+    const uint8_t c = count(rule);
+    if (c <= m) continue;
+    m = c;
+    const std::vector<int>& up = holders[static_cast<size_t>(rule.state)];
+    work.insert(work.end(), up.begin(), up.end());
+  }
+  return most[1];
+}
+
+void RuleIndex::find_single_states(const Automaton& a) {
+  once_bit.assign(static_cast<size_t>(std::max(a.rule_count, 0)) + 1, 0);
+  int32_t max_state = 1;
+  for (int r = 1; r <= a.rule_count; ++r) max_state = std::max(max_state, a.rules[r].state);
+  // Larger automata are not looked at: the work grows with states times rules.
+  if (max_state > kOnceStatesLooked) return;
+  const size_t states = static_cast<size_t>(max_state) + 1;
+  // By state: the rules holding it as a child.
+  std::vector<std::vector<int>> holders(states);
+  for (int r = 1; r <= a.rule_count; ++r)
+    for (int k = 0; k < children(a.rules[r]); ++k) {
+      const int32_t c = a.rules[r].child_state[k];
+      if (c > 0 && static_cast<size_t>(c) < states) holders[static_cast<size_t>(c)].push_back(r);
+    }
+  std::vector<uint64_t> bit_of(states, 0);
+  std::vector<uint8_t> most(states, 0);
+  int bits = 0;
+  for (size_t s = 1; s < states && bits < 64; ++s)
+    if (most_in_a_match(a, static_cast<int32_t>(s), holders, most) == 1) bit_of[s] = uint64_t{1} << bits++;
+  for (int r = 1; r <= a.rule_count; ++r) {
+    const int32_t s = a.rules[r].state;
+    if (s > 0 && static_cast<size_t>(s) < states) once_bit[static_cast<size_t>(r)] = bit_of[static_cast<size_t>(s)];
   }
 }
 

@@ -43,6 +43,11 @@ struct RuleIndex {
   std::vector<uint64_t> listed_sets;
   std::vector<uint64_t> listed_need;
   std::vector<size_t> listed_start;
+  // By rule: a bit of its own for each state that one finished match holds
+  // at most once (the first 64 such states in state order); 0 for the other
+  // rules and for rule 0.  A partial match holding such a state at two
+  // atoms can never finish.
+  std::vector<uint64_t> once_bit;
 
   // The steps of the build, and what the second hands to the third: by rule,
   // its sets, its needs, and whether it can never stand anywhere.
@@ -54,6 +59,10 @@ struct RuleIndex {
   void list_rules(const Automaton& a);
   PerRule sets_of_rules(const Automaton& a) const;
   void list_by_label(const Automaton& a, const PerRule& per_rule);
+  void find_single_states(const Automaton& a);
+  static uint8_t most_in_a_match(const Automaton& a, int32_t s, const std::vector<std::vector<int>>& holders,
+                                 std::vector<uint8_t>& most);
+  static constexpr int32_t kOnceStatesLooked = 256;
 
   size_t slot_of(int32_t label) const {
     return label >= 0 && static_cast<size_t>(label) + 1 < by_symbol.size() ? static_cast<size_t>(label)

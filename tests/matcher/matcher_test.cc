@@ -144,8 +144,9 @@ TEST(Matcher, RingsAndWidth) {
   EXPECT_EQ(seven.result, 1);
 }
 
-// Removing the rules that cannot stand at an atom beforehand must leave every
-// result as building the tables from every rule: the code, width, score and
+// Removing the rules that cannot stand at an atom beforehand, and the pairs
+// that hold a state twice which a match holds once, must leave every result
+// as building the tables from every rule and pair: the code, width, score and
 // match of real molecules, for patterns with rings, groups and repetitions,
 // under every option set.
 TEST(Matcher, RemovingRulesChangesNoResult) {
