@@ -46,6 +46,10 @@ struct JoinScratch {
   std::vector<uint32_t> ready_start;
   SealScratch seal;
   std::vector<uint64_t> no_once;  // by rule, all 0: nothing dropped for states held twice
+  // By atom, a row of bonded_words words: bit b set when bonded to atom b;
+  // made only for rules whose tops hang below a state held once.
+  std::vector<uint64_t> bonded;
+  size_t bonded_words = 0;
 };
 
 struct MatchContext {
@@ -65,6 +69,9 @@ struct MatchContext {
 
 // Lists the surviving rules of every atom for the edge leaves.
 void list_leaf_rules(MatchContext& context);
+
+// Marks which atoms are bonded, for the joins that look for a tree's parent.
+void mark_bonds(MatchContext& context);
 
 // Adds the leaf configurations of directed edge u to its leaf bag.
 void add_leaf_configs(MatchContext& context, Bag& leaf, int u);

@@ -30,6 +30,21 @@ MatchContext::MatchContext(const Automaton& a, const MatchOptions& o, const Mole
   spare.clear();
 }
 
+void mark_bonds(MatchContext& context) {
+  JoinScratch& s = context.scratch;
+  s.bonded_words = 0;
+  if (context.options.every_rule || !context.automaton.index->any_parent_bit) return;
+  const Molecule& m = context.molecule;
+  const size_t words = m.atom_count / 64 + 1;
+  s.bonded_words = words;
+  s.bonded.assign((m.atom_count + 1) * words, 0);
+  for (uint32_t u = 1; u <= m.edge_count; ++u) {
+    const size_t from = static_cast<size_t>(m.edges[u].from);
+    const size_t to = static_cast<size_t>(m.edges[u].to);
+    s.bonded[from * words + to / 64] |= uint64_t{1} << (to % 64);
+  }
+}
+
 namespace {
 
 // A side of a join this small is walked whole rather than indexed.
@@ -49,7 +64,8 @@ class Merger {
         f_(f),
         vertices_(vertices),
         out_(out),
-        once_(once_bits(context)) {}
+        once_(once_bits(context)),
+        parents_(context.scratch.bonded_words != 0 ? ~uint64_t{0} : 0) {}
 
   // By rule, the bits of the states a match holds once; all 0 when every
   // rule is kept.
@@ -297,10 +313,44 @@ class Merger {
       if (check[k] > a_.apply_second[k]) return;
     if (!resolve_roots()) return;
     for (int i = 0; i < count; ++i) key_.items[i].root = link[key_.items[i].atom];
+    if ((held & parents_) != 0 && !parents_free(count, held)) return;
     key_.item_count = static_cast<uint8_t>(count);
     key_.counters = sum;
     key_.matched = static_cast<uint8_t>(o.entry->matched | c.entry->matched);
     put(key_, n_.table.bits(*o.entry), k_.table.bits(*c.entry), o.entry->score + c.entry->score);
+  }
+
+  // A tree whose top atom's state hangs below a state held once, while that
+  // state stands at another atom of the bag, can only hang below that atom:
+  // false when the two are not bonded or no child of that state is free there.
+  bool parents_free(int count, uint64_t held) const {
+    const JoinScratch& s = c_.scratch;
+    for (int i = 0; i < count; ++i) {
+      const Item& top = key_.items[i];
+      const uint64_t parent = a_.index->parent_bit[top.rule];
+      if (top.root != top.atom || (held & parent) == 0) continue;
+      for (int j = 0; j < count; ++j) {
+        const Item& above = key_.items[j];
+        if (once_[above.rule] != parent) continue;
+        const uint64_t* row = s.bonded.data() + size_t{above.atom} * s.bonded_words;
+        if (!bit(row, top.atom) || !child_free(a_.rules[above.rule], above.used_children, a_.rules[top.rule].state))
+          return false;
+        break;
+      }
+    }
+    return true;
+  }
+
+  // Whether a rule can still take a child of this state: a starred one, or
+  // a plain one over a bond not yet used.
+  static bool child_free(const Rule& rule, uint8_t used, int32_t state) {
+    const int children = std::min(rule.plain_count + rule.star_count, kMaxChildren);
+    for (int k = 0; k < children; ++k) {
+      if (rule.child_state[k] != state) continue;
+      if (k >= rule.plain_count) return true;
+      if (rule.child_label[k] != kWildcardLabel && ((used >> k) & 1u) == 0) return true;
+    }
+    return false;
   }
 
   // Resolves every atom's link to the root at the end of its chain; false
@@ -331,6 +381,9 @@ class Merger {
   const std::vector<int>& vertices_;
   Table& out_;
   const uint64_t* once_;  // by rule: its bit if its state stands once in a match
+  // Any bit of a state held once below which a tree's top hangs; 0 when not
+  // looked at.
+  uint64_t parents_;
   ConfigKey key_;  // every field read is written for each pair
 };
 

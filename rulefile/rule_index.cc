@@ -156,6 +156,7 @@ uint8_t RuleIndex::most_in_a_match(const Automaton& a, int32_t s, const std::vec
 
 void RuleIndex::find_single_states(const Automaton& a) {
   once_bit.assign(static_cast<size_t>(std::max(a.rule_count, 0)) + 1, 0);
+  parent_bit.assign(once_bit.size(), 0);
   int32_t max_state = 1;
   for (int r = 1; r <= a.rule_count; ++r) max_state = std::max(max_state, a.rules[r].state);
   // Larger automata are not looked at: the work grows with states times rules.
@@ -176,6 +177,34 @@ void RuleIndex::find_single_states(const Automaton& a) {
   for (int r = 1; r <= a.rule_count; ++r) {
     const int32_t s = a.rules[r].state;
     if (s > 0 && static_cast<size_t>(s) < states) once_bit[static_cast<size_t>(r)] = bit_of[static_cast<size_t>(s)];
+  }
+  find_parents(a, bit_of);
+}
+
+// By state, the states that can hold it as a child over a bond (a plain child
+// of any label but the ring closure's, or a starred child); where that is
+// one state held once, its bit marks the rules of the child state.
+void RuleIndex::find_parents(const Automaton& a, const std::vector<uint64_t>& bit_of) {
+  const size_t states = bit_of.size();
+  std::vector<int32_t> parent(states, 0);  // 0 none yet, -1 more than one
+  for (int r = 1; r <= a.rule_count; ++r) {
+    const Rule& rule = a.rules[r];
+    for (int k = 0; k < children(rule); ++k) {
+      const int32_t c = rule.child_state[k];
+      if (c <= 0 || static_cast<size_t>(c) >= states) continue;
+      if (k < rule.plain_count && rule.child_label[k] == kWildcardLabel) continue;
+      int32_t& p = parent[static_cast<size_t>(c)];
+      p = p == 0 || p == rule.state ? rule.state : -1;
+    }
+  }
+  parent_bit.assign(once_bit.size(), 0);
+  for (int r = 1; r <= a.rule_count; ++r) {
+    const int32_t s = a.rules[r].state;
+    if (s <= 1 || static_cast<size_t>(s) >= states) continue;
+    const int32_t p = parent[static_cast<size_t>(s)];
+    if (p <= 0 || static_cast<size_t>(p) >= states) continue;
+    parent_bit[static_cast<size_t>(r)] = bit_of[static_cast<size_t>(p)];
+    any_parent_bit = any_parent_bit || bit_of[static_cast<size_t>(p)] != 0;
   }
 }
 

@@ -48,6 +48,11 @@ struct RuleIndex {
   // rules and for rule 0.  A partial match holding such a state at two
   // atoms can never finish.
   std::vector<uint64_t> once_bit;
+  // By rule: when its state is not the first, the bit of the one state that
+  // can hold it as a child, if that state is held once (else 0).  An atom
+  // of that rule at the top of its tree hangs below the atom of that state.
+  std::vector<uint64_t> parent_bit;
+  bool any_parent_bit = false;
 
   // The steps of the build, and what the second hands to the third: by rule,
   // its sets, its needs, and whether it can never stand anywhere.
@@ -60,6 +65,7 @@ struct RuleIndex {
   PerRule sets_of_rules(const Automaton& a) const;
   void list_by_label(const Automaton& a, const PerRule& per_rule);
   void find_single_states(const Automaton& a);
+  void find_parents(const Automaton& a, const std::vector<uint64_t>& bit_of);
   static uint8_t most_in_a_match(const Automaton& a, int32_t s, const std::vector<std::vector<int>>& holders,
                                  std::vector<uint8_t>& most);
   static constexpr int32_t kOnceStatesLooked = 256;
