@@ -46,10 +46,16 @@ struct JoinScratch {
   std::vector<uint32_t> ready_start;
   SealScratch seal;
   std::vector<uint64_t> no_once;  // by rule, all 0: nothing dropped for states held twice
-  // By atom, a row of bonded_words words: bit b set when bonded to atom b;
-  // made only for rules whose tops hang below a state held once.
-  std::vector<uint64_t> bonded;
-  size_t bonded_words = 0;
+  // For the joins that look where a tree can hang (only when the rules say
+  // where): the bonds by atom (bond_start[a] .. bond_start[a + 1] in
+  // bond_to) and, row by row as asked, the fewest bonds between two atoms
+  // (255: that many or more, or no path).
+  bool look_above = false;
+  std::vector<uint32_t> bond_start;
+  std::vector<uint32_t> bond_to;
+  std::vector<uint8_t> distance;
+  std::vector<uint8_t> distance_known;  // by atom: its row is worked out; empty: nothing listed yet
+  std::vector<uint32_t> queue;
 };
 
 struct MatchContext {
@@ -70,8 +76,8 @@ struct MatchContext {
 // Lists the surviving rules of every atom for the edge leaves.
 void list_leaf_rules(MatchContext& context);
 
-// Marks which atoms are bonded, for the joins that look for a tree's parent.
-void mark_bonds(MatchContext& context);
+// Lists the bonds by atom, for the joins that look where a tree can hang.
+void list_bonds(MatchContext& context);
 
 // Adds the leaf configurations of directed edge u to its leaf bag.
 void add_leaf_configs(MatchContext& context, Bag& leaf, int u);

@@ -269,7 +269,7 @@ int Matcher::run_tables(const MatchOptions& options, const Molecule& molecule) {
   for (size_t a = 1; a <= n; ++a) context.degree[a] = s.neighbours.degree(a);
   context.viable = &s.viable;
   list_leaf_rules(context);
-  mark_bonds(context);
+  list_bonds(context);
   s.remaining.assign(n + 1, 1);
   s.arena.restart();
   if (s.open_bags.size() < n + 1) s.open_bags.resize(n + 1);

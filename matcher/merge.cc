@@ -30,20 +30,58 @@ MatchContext::MatchContext(const Automaton& a, const MatchOptions& o, const Mole
   spare.clear();
 }
 
-void mark_bonds(MatchContext& context) {
+void list_bonds(MatchContext& context) {
   JoinScratch& s = context.scratch;
-  s.bonded_words = 0;
-  if (context.options.every_rule || !context.automaton.index->any_parent_bit) return;
-  const Molecule& m = context.molecule;
-  const size_t words = m.atom_count / 64 + 1;
-  s.bonded_words = words;
-  s.bonded.assign((m.atom_count + 1) * words, 0);
-  for (uint32_t u = 1; u <= m.edge_count; ++u) {
-    const size_t from = static_cast<size_t>(m.edges[u].from);
-    const size_t to = static_cast<size_t>(m.edges[u].to);
-    s.bonded[from * words + to / 64] |= uint64_t{1} << (to % 64);
-  }
+  s.look_above = !context.options.every_rule && context.automaton.index->any_above;
+  s.distance_known.clear();
 }
+
+namespace {
+
+// The bonds by atom, the first time a record asks for a distance.
+void list_bonds_now(JoinScratch& s, const Molecule& m) {
+  const size_t n = m.atom_count;
+  s.bond_start.assign(n + 2, 0);
+  for (uint32_t u = 1; u <= m.edge_count; ++u) ++s.bond_start[static_cast<size_t>(m.edges[u].from) + 1];
+  for (size_t a = 1; a <= n + 1; ++a) s.bond_start[a] += s.bond_start[a - 1];
+  s.bond_to.resize(m.edge_count);
+  s.queue.assign(s.bond_start.begin(), s.bond_start.end());  // where each atom's next bond goes
+  for (uint32_t u = 1; u <= m.edge_count; ++u)
+    s.bond_to[s.queue[static_cast<size_t>(m.edges[u].from)]++] = static_cast<uint32_t>(m.edges[u].to);
+  s.distance_known.assign(n + 1, 0);
+  if (s.distance.size() < (n + 1) * (n + 1)) s.distance.resize((n + 1) * (n + 1));
+}
+
+}  // namespace
+
+namespace {
+
+// The fewest bonds between atoms a and b (255: that many or more, or none),
+// each row worked out by a breadth-first walk the first time it is asked.
+uint8_t bonds_between(JoinScratch& s, const Molecule& m, size_t a, size_t b) {
+  if (s.distance_known.empty()) list_bonds_now(s, m);
+  const size_t n = m.atom_count;
+  uint8_t* row = s.distance.data() + a * (n + 1);
+  if (!s.distance_known[a]) {
+    s.distance_known[a] = 1;
+    std::fill(row, row + n + 1, uint8_t{255});
+    row[a] = 0;
+    s.queue.assign(1, static_cast<uint32_t>(a));
+    for (size_t head = 0; head < s.queue.size(); ++head) {
+      const uint32_t x = s.queue[head];
+      if (row[x] == 254) break;
+      for (uint32_t i = s.bond_start[x]; i < s.bond_start[x + 1]; ++i) {
+        const uint32_t y = s.bond_to[i];
+        if (row[y] != 255) continue;
+        row[y] = static_cast<uint8_t>(row[x] + 1);
+        s.queue.push_back(y);
+      }
+    }
+  }
+  return row[b];
+}
+
+}  // namespace
 
 namespace {
 
@@ -65,7 +103,7 @@ class Merger {
         vertices_(vertices),
         out_(out),
         once_(once_bits(context)),
-        parents_(context.scratch.bonded_words != 0 ? ~uint64_t{0} : 0) {}
+        look_above_(context.scratch.look_above && n.table.size() + k.table.size() >= 32) {}
 
   // By rule, the bits of the states a match holds once; all 0 when every
   // rule is kept.
@@ -313,27 +351,30 @@ class Merger {
       if (check[k] > a_.apply_second[k]) return;
     if (!resolve_roots()) return;
     for (int i = 0; i < count; ++i) key_.items[i].root = link[key_.items[i].atom];
-    if ((held & parents_) != 0 && !parents_free(count, held)) return;
+    if (look_above_ && !tops_can_hang(count, held)) return;
     key_.item_count = static_cast<uint8_t>(count);
     key_.counters = sum;
     key_.matched = static_cast<uint8_t>(o.entry->matched | c.entry->matched);
     put(key_, n_.table.bits(*o.entry), k_.table.bits(*c.entry), o.entry->score + c.entry->score);
   }
 
-  // A tree whose top atom's state hangs below a state held once, while that
-  // state stands at another atom of the bag, can only hang below that atom:
-  // false when the two are not bonded or no child of that state is free there.
-  bool parents_free(int count, uint64_t held) const {
-    const JoinScratch& s = c_.scratch;
+  // A tree whose top atom's state can only hang below states held once must
+  // hang below the atom holding the nearest of them in the bag, over as many
+  // bonds as the states between, atoms not yet met: false when the two atoms
+  // stand further apart, or no child of the state on the way is free there.
+  bool tops_can_hang(int count, uint64_t held) {
+    const RuleIndex& index = *a_.index;
     for (int i = 0; i < count; ++i) {
       const Item& top = key_.items[i];
-      const uint64_t parent = a_.index->parent_bit[top.rule];
-      if (top.root != top.atom || (held & parent) == 0) continue;
-      for (int j = 0; j < count; ++j) {
-        const Item& above = key_.items[j];
-        if (once_[above.rule] != parent) continue;
-        const uint64_t* row = s.bonded.data() + size_t{above.atom} * s.bonded_words;
-        if (!bit(row, top.atom) || !child_free(a_.rules[above.rule], above.used_children, a_.rules[top.rule].state))
+      if (top.root != top.atom || (held & index.above_mask[top.rule]) == 0) continue;
+      for (uint32_t u = index.above_start[top.rule]; u < index.above_start[top.rule + 1u]; ++u) {
+        const RuleIndex::Above& up = index.above_list[u];
+        if ((held & up.bit) == 0) continue;
+        int j = 0;
+        while (once_[key_.items[j].rule] != up.bit) ++j;
+        const Item& holder = key_.items[j];
+        if (bonds_between(c_.scratch, c_.molecule, holder.atom, top.atom) > up.bonds ||
+            !child_free(a_.rules[holder.rule], holder.used_children, up.child))
           return false;
         break;
       }
@@ -381,9 +422,7 @@ class Merger {
   const std::vector<int>& vertices_;
   Table& out_;
   const uint64_t* once_;  // by rule: its bit if its state stands once in a match
-  // Any bit of a state held once below which a tree's top hangs; 0 when not
-  // looked at.
-  uint64_t parents_;
+  bool look_above_;  // whether joins look where trees can hang
   ConfigKey key_;  // every field read is written for each pair
 };
 

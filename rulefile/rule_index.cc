@@ -156,7 +156,8 @@ uint8_t RuleIndex::most_in_a_match(const Automaton& a, int32_t s, const std::vec
 
 void RuleIndex::find_single_states(const Automaton& a) {
   once_bit.assign(static_cast<size_t>(std::max(a.rule_count, 0)) + 1, 0);
-  parent_bit.assign(once_bit.size(), 0);
+  above_start.assign(once_bit.size() + 1, 0);
+  above_mask.assign(once_bit.size(), 0);
   int32_t max_state = 1;
   for (int r = 1; r <= a.rule_count; ++r) max_state = std::max(max_state, a.rules[r].state);
   // Larger automata are not looked at: the work grows with states times rules.
@@ -183,7 +184,7 @@ void RuleIndex::find_single_states(const Automaton& a) {
 
 // By state, the states that can hold it as a child over a bond (a plain child
 // of any label but the ring closure's, or a starred child); where that is
-// one state held once, its bit marks the rules of the child state.
+// one state held once, the chain goes up to it, and on while it can.
 void RuleIndex::find_parents(const Automaton& a, const std::vector<uint64_t>& bit_of) {
   const size_t states = bit_of.size();
   std::vector<int32_t> parent(states, 0);  // 0 none yet, -1 more than one
@@ -197,15 +198,22 @@ void RuleIndex::find_parents(const Automaton& a, const std::vector<uint64_t>& bi
       p = p == 0 || p == rule.state ? rule.state : -1;
     }
   }
-  parent_bit.assign(once_bit.size(), 0);
   for (int r = 1; r <= a.rule_count; ++r) {
-    const int32_t s = a.rules[r].state;
-    if (s <= 1 || static_cast<size_t>(s) >= states) continue;
-    const int32_t p = parent[static_cast<size_t>(s)];
-    if (p <= 0 || static_cast<size_t>(p) >= states) continue;
-    parent_bit[static_cast<size_t>(r)] = bit_of[static_cast<size_t>(p)];
-    any_parent_bit = any_parent_bit || bit_of[static_cast<size_t>(p)] != 0;
+    above_start[static_cast<size_t>(r)] = static_cast<uint32_t>(above_list.size());
+    int32_t below = a.rules[r].state;
+    uint64_t mask = 0;
+    // States held once cannot repeat on the way up, so the chain ends.
+    for (int32_t bonds = 1; below > 1 && static_cast<size_t>(below) < states; ++bonds) {
+      const int32_t p = parent[static_cast<size_t>(below)];
+      if (p <= 0 || bit_of[static_cast<size_t>(p)] == 0 || (mask & bit_of[static_cast<size_t>(p)]) != 0) break;
+      above_list.push_back({bit_of[static_cast<size_t>(p)], bonds, below});
+      mask |= bit_of[static_cast<size_t>(p)];
+      below = p;
+    }
+    above_mask[static_cast<size_t>(r)] = mask;
+    any_above = any_above || mask != 0;
   }
+  above_start[static_cast<size_t>(a.rule_count) + 1] = static_cast<uint32_t>(above_list.size());
 }
 
 }  // namespace tarnaxel

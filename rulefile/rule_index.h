@@ -48,11 +48,21 @@ struct RuleIndex {
   // rules and for rule 0.  A partial match holding such a state at two
   // atoms can never finish.
   std::vector<uint64_t> once_bit;
-  // By rule: when its state is not the first, the bit of the one state that
-  // can hold it as a child, if that state is held once (else 0).  An atom
-  // of that rule at the top of its tree hangs below the atom of that state.
-  std::vector<uint64_t> parent_bit;
-  bool any_parent_bit = false;
+  // By rule, the states a tree whose top atom takes it must hang below, the
+  // nearest first: while the state above is the only one that can hold the
+  // one below as a child and is held once, its bit, how many bonds up it
+  // stands and the state of its child on the way down.  Rule r's list is
+  // above_list[above_start[r] .. above_start[r + 1]), above_mask[r] the
+  // bits in it.
+  struct Above {
+    uint64_t bit;
+    int32_t bonds;
+    int32_t child;
+  };
+  std::vector<Above> above_list;
+  std::vector<uint32_t> above_start;
+  std::vector<uint64_t> above_mask;
+  bool any_above = false;
 
   // The steps of the build, and what the second hands to the third: by rule,
   // its sets, its needs, and whether it can never stand anywhere.
