@@ -1,8 +1,11 @@
 // The dynamic programme: joining two bags' tables, and forgetting an atom
 // when its last bag is merged.  A join pairs every configuration of one side
-// with every configuration of the other that agrees on their shared atoms;
-// forgetting checks that the rule at the atom is complete and that the
-// partial trees can still become one connected match.
+// with every configuration of the other that agrees on their shared atoms,
+// leaving out the pairs that can never finish (a state one match holds once
+// at two atoms, a tree too far from the atom it must hang below); forgetting
+// checks that the rule at the atom is complete and that the partial trees
+// can still become one connected match.  What is left out never reaches the
+// root table, so every table keeps the rest in the same order.
 #include <algorithm>
 #include <cstring>
 #include <iterator>
@@ -52,10 +55,6 @@ void list_bonds_now(JoinScratch& s, const Molecule& m) {
   if (s.distance.size() < (n + 1) * (n + 1)) s.distance.resize((n + 1) * (n + 1));
 }
 
-}  // namespace
-
-namespace {
-
 // The fewest bonds between atoms a and b (255: that many or more, or none),
 // each row worked out by a breadth-first walk the first time it is asked.
 uint8_t bonds_between(JoinScratch& s, const Molecule& m, size_t a, size_t b) {
@@ -81,16 +80,15 @@ uint8_t bonds_between(JoinScratch& s, const Molecule& m, size_t a, size_t b) {
   return row[b];
 }
 
-}  // namespace
-
-namespace {
-
 // A side of a join this small is walked whole rather than indexed.
 constexpr size_t kWalkWhole = 8;
 // Configurations held back together for their lookups.
 constexpr size_t kHeldBack = 16;
 // From this size on, a side is sorted into a trie rather than bit sets.
 constexpr size_t kTrieFrom = 512;
+// Joins of fewer configurations than this do not look where trees can hang:
+// the few pairs they would drop cost more to find than to keep.
+constexpr size_t kLookAboveFrom = 32;
 
 class Merger {
  public:
@@ -103,7 +101,7 @@ class Merger {
         vertices_(vertices),
         out_(out),
         once_(once_bits(context)),
-        look_above_(context.scratch.look_above && n.table.size() + k.table.size() >= 32) {}
+        look_above_(context.scratch.look_above && n.table.size() + k.table.size() >= kLookAboveFrom) {}
 
   // By rule, the bits of the states a match holds once; all 0 when every
   // rule is kept.
