@@ -159,7 +159,7 @@ TEST(Matcher, RemovingRulesChangesNoResult) {
     records.emplace_back(corpus->record());
   }
   for (const char* pattern : {"CC(=O)O", "C1=CC=CC=C1C", "C(=O){N|O}C", "C{C}*O", "{C|N}{C|O}+", "C1CCNCC1",
-                              "O=C{C|N|O}*", "C%10CC%10"}) {
+                              "O=C{C|N|O}*", "C%10CC%10", "CCCCCCC"}) {
     std::string p = pattern;
     std::unique_ptr<const Automaton> automaton = load_rules_from_text(compile_pattern(p));
     Matcher matcher(*automaton, SIZE_MAX);
