@@ -28,8 +28,9 @@ struct RuleIndex;
 class Viability {
  public:
   // Decides the surviving rules of every atom.  Returns false when no match
-  // can be accepted: no atom keeps a rule, or, under span, some bonded atom
-  // keeps none.  With keep_all, every rule of an atom's label survives.
+  // can be accepted: no atom keeps a rule, under span some bonded atom keeps
+  // none, or a state every match holds is kept at no atom.  With keep_all,
+  // every rule of an atom's label survives.
   bool compute(const Automaton& automaton, const Molecule& molecule, const std::vector<int>& degree, bool span,
                bool keep_all = false);
 

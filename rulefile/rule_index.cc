@@ -158,6 +158,7 @@ void RuleIndex::find_single_states(const Automaton& a) {
   once_bit.assign(static_cast<size_t>(std::max(a.rule_count, 0)) + 1, 0);
   above_start.assign(once_bit.size() + 1, 0);
   above_mask.assign(once_bit.size(), 0);
+  needed_bit.assign(once_bit.size(), 0);
   int32_t max_state = 1;
   for (int r = 1; r <= a.rule_count; ++r) max_state = std::max(max_state, a.rules[r].state);
   // Larger automata are not looked at: the work grows with states times rules.
@@ -180,6 +181,57 @@ void RuleIndex::find_single_states(const Automaton& a) {
     if (s > 0 && static_cast<size_t>(s) < states) once_bit[static_cast<size_t>(r)] = bit_of[static_cast<size_t>(s)];
   }
   find_parents(a, bit_of);
+  find_needed_states(a, holders);
+}
+
+// A state every finished match holds: the first state cannot finish a tree
+// without it.  A state p finishes a tree without s when p is not s and some
+// rule of p has each plain child finished without s, or met over a ring
+// closure (a child whose state some rule holds over the closure label), and
+// starred children may be none.  Finishing grows from nothing; a state's
+// rules are looked at again when one of their children can finish.
+void RuleIndex::find_needed_states(const Automaton& a, const std::vector<std::vector<int>>& holders) {
+  const size_t states = holders.size();
+  std::vector<uint8_t> closure(states, 0);
+  for (int r = 1; r <= a.rule_count; ++r)
+    for (int k = 0; k < a.rules[r].plain_count && k < kMaxChildren; ++k) {
+      const int32_t c = a.rules[r].child_state[k];
+      if (a.rules[r].child_label[k] == kWildcardLabel && c > 0 && static_cast<size_t>(c) < states)
+        closure[static_cast<size_t>(c)] = 1;
+    }
+  needed_bit.assign(once_bit.size(), 0);
+  std::vector<uint64_t> bit_of(states, 0);
+  std::vector<uint8_t> finishes(states, 0);
+  std::vector<int> work;
+  int bits = 0;
+  for (size_t s = 1; s < states && bits < 64; ++s) {
+    std::fill(finishes.begin(), finishes.end(), 0);
+    work.clear();
+    for (int r = 1; r <= a.rule_count; ++r) work.push_back(r);
+    while (!work.empty() && !finishes[1]) {
+      const Rule& rule = a.rules[work.back()];
+      work.pop_back();
+      if (rule.state <= 0 || static_cast<size_t>(rule.state) >= states || static_cast<size_t>(rule.state) == s ||
+          finishes[static_cast<size_t>(rule.state)])
+        continue;
+      bool all = true;
+      for (int k = 0; k < rule.plain_count && k < kMaxChildren && all; ++k) {
+        const int32_t c = rule.child_state[k];
+        const bool known = c > 0 && static_cast<size_t>(c) < states;
+        all = rule.child_label[k] == kWildcardLabel || (known && (closure[static_cast<size_t>(c)] || finishes[static_cast<size_t>(c)]));
+      }
+      if (!all) continue;
+      finishes[static_cast<size_t>(rule.state)] = 1;
+      const std::vector<int>& up = holders[static_cast<size_t>(rule.state)];
+      work.insert(work.end(), up.begin(), up.end());
+    }
+    if (!finishes[1]) bit_of[s] = uint64_t{1} << bits++;
+  }
+  for (int r = 1; r <= a.rule_count; ++r) {
+    const int32_t s = a.rules[r].state;
+    if (s > 0 && static_cast<size_t>(s) < states) needed_bit[static_cast<size_t>(r)] = bit_of[static_cast<size_t>(s)];
+    needed_mask |= needed_bit[static_cast<size_t>(r)];
+  }
 }
 
 // By state, the states that can hold it as a child over a bond (a plain child

@@ -63,6 +63,12 @@ struct RuleIndex {
   std::vector<uint32_t> above_start;
   std::vector<uint64_t> above_mask;
   bool any_above = false;
+  // By rule: a bit of its own for each state every finished match holds
+  // (the first 64 such states in state order), else 0; needed_mask, all
+  // those bits.  A molecule where such a state can stand at no atom is
+  // rejected before any table is built.
+  std::vector<uint64_t> needed_bit;
+  uint64_t needed_mask = 0;
 
   // The steps of the build, and what the second hands to the third: by rule,
   // its sets, its needs, and whether it can never stand anywhere.
@@ -76,6 +82,7 @@ struct RuleIndex {
   void list_by_label(const Automaton& a, const PerRule& per_rule);
   void find_single_states(const Automaton& a);
   void find_parents(const Automaton& a, const std::vector<uint64_t>& bit_of);
+  void find_needed_states(const Automaton& a, const std::vector<std::vector<int>>& holders);
   static uint8_t most_in_a_match(const Automaton& a, int32_t s, const std::vector<std::vector<int>>& holders,
                                  std::vector<uint8_t>& most);
   static constexpr int32_t kOnceStatesLooked = 256;

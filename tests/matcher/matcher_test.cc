@@ -144,11 +144,12 @@ TEST(Matcher, RingsAndWidth) {
   EXPECT_EQ(seven.result, 1);
 }
 
-// Removing the rules that cannot stand at an atom beforehand, and the pairs
-// that hold a state twice which a match holds once, must leave every result
-// as building the tables from every rule and pair: the code, width, score and
-// match of real molecules, for patterns with rings, groups and repetitions,
-// under every option set.
+// Removing the rules that cannot stand at an atom beforehand (rejecting the
+// molecule when a state every match holds is left nowhere), and the pairs
+// that can never finish, must leave every result as building the tables
+// from every rule and pair: the code, width, score and match of real
+// molecules, for patterns with rings, groups and repetitions, under every
+// option set.
 TEST(Matcher, RemovingRulesChangesNoResult) {
   std::unique_ptr<LineReader> corpus = LineReader::open(std::string(TARNAXEL_SOURCE_DIR) + "/bench/corpus.sdf.gz");
   ASSERT_NE(corpus, nullptr);
