@@ -163,16 +163,22 @@ bool Viability::compute(const Automaton& automaton, const Molecule& molecule, co
 
   // A matched atom lies on a bond; under span every bonded atom is matched;
   // every state a match cannot do without stands at some atom.
+  // Those states stand at as many atoms, one each.
   bool any = false;
   uint64_t needed = 0;
+  int holders = 0;
   for (size_t a = 1; a <= n; ++a) {
     if (out_start_[a] == out_start_[a + 1]) continue;
     const uint64_t* alive = alive_.data() + a * mask_words_;
     if (std::any_of(alive, alive + mask_words_, [](uint64_t w) { return w != 0; })) any = true;
     else if (span) return false;
-    if (index.needed_mask != 0) for_each(static_cast<int>(a), [&](int r) { needed |= index.needed_bit[static_cast<size_t>(r)]; });
+    if (index.needed_mask == 0) continue;
+    uint64_t here = 0;
+    for_each(static_cast<int>(a), [&](int r) { here |= index.needed_bit[static_cast<size_t>(r)]; });
+    needed |= here;
+    holders += here != 0 ? 1 : 0;
   }
-  return any && needed == index.needed_mask;
+  return any && needed == index.needed_mask && holders >= index.needed_count;
 }
 
 }  // namespace tarnaxel

@@ -227,6 +227,7 @@ void RuleIndex::find_needed_states(const Automaton& a, const std::vector<std::ve
     }
     if (!finishes[1]) bit_of[s] = uint64_t{1} << bits++;
   }
+  needed_count = bits;
   for (int r = 1; r <= a.rule_count; ++r) {
     const int32_t s = a.rules[r].state;
     if (s > 0 && static_cast<size_t>(s) < states) needed_bit[static_cast<size_t>(r)] = bit_of[static_cast<size_t>(s)];

@@ -65,10 +65,12 @@ struct RuleIndex {
   bool any_above = false;
   // By rule: a bit of its own for each state every finished match holds
   // (the first 64 such states in state order), else 0; needed_mask, all
-  // those bits.  A molecule where such a state can stand at no atom is
-  // rejected before any table is built.
+  // those bits.  A molecule where such a state can stand at no atom, or
+  // fewer atoms than there are such states can take one, is rejected before
+  // any table is built.
   std::vector<uint64_t> needed_bit;
   uint64_t needed_mask = 0;
+  int needed_count = 0;  // the bits in needed_mask: the atoms a match takes at least
 
   // The steps of the build, and what the second hands to the third: by rule,
   // its sets, its needs, and whether it can never stand anywhere.
