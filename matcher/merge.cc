@@ -100,15 +100,15 @@ class Merger {
         f_(f),
         vertices_(vertices),
         out_(out),
-        once_(once_bits(context)),
+        once_(rule_bits(context, a_.index->once_bit)),
+        holder_(rule_bits(context, a_.index->holder_bit)),
         look_above_(context.scratch.look_above && n.table.size() + k.table.size() >= kLookAboveFrom) {}
 
-  // By rule, the bits of the states a match holds once; all 0 when every
-  // rule is kept.
-  static const uint64_t* once_bits(MatchContext& context) {
-    const std::vector<uint64_t>& once = context.automaton.index->once_bit;
-    if (!context.options.every_rule) return once.data();
-    context.scratch.no_once.assign(once.size(), 0);
+  // By rule, bits of the rule index; all 0 when every rule is kept (the
+  // same zeros for every such array: they have one entry per rule).
+  static const uint64_t* rule_bits(MatchContext& context, const std::vector<uint64_t>& bits) {
+    if (!context.options.every_rule) return bits.data();
+    context.scratch.no_once.assign(bits.size(), 0);
     return context.scratch.no_once.data();
   }
 
@@ -305,6 +305,7 @@ class Merger {
     for (int k = 0; k < counter_count; ++k) check[k] = sum[k] = static_cast<uint8_t>(o.counters[k] + c.counters[k]);
     int count = 0;
     uint64_t held = 0;
+    uint64_t holding = 0;
     int oi = 0;
     int ci = 0;
     for (int x : vertices_) {
@@ -332,10 +333,13 @@ class Merger {
         link[x] = 0;
       }
       if (taken != nullptr) {
-        // A state a match holds once, at two atoms: the pair can never finish.
+        // A state a match holds once, or two holders of one, at two atoms:
+        // the pair can never finish.
         const uint64_t once = once_[taken->rule];
-        if ((held & once) != 0) return;
+        const uint64_t holds = holder_[taken->rule];
+        if ((held & once) != 0 || (holding & holds) != 0) return;
         held |= once;
+        holding |= holds;
         for (int k = 0; k < counter_count; ++k) {
           if (a_.apply_rule[k] == taken->rule) {
             ++check[k];
@@ -349,7 +353,7 @@ class Merger {
       if (check[k] > a_.apply_second[k]) return;
     if (!resolve_roots()) return;
     for (int i = 0; i < count; ++i) key_.items[i].root = link[key_.items[i].atom];
-    if (look_above_ && !tops_can_hang(count, held)) return;
+    if (look_above_ && !tops_can_hang(count, held, holding)) return;
     key_.item_count = static_cast<uint8_t>(count);
     key_.counters = sum;
     key_.matched = static_cast<uint8_t>(o.entry->matched | c.entry->matched);
@@ -360,11 +364,22 @@ class Merger {
   // hang below the atom holding the nearest of them in the bag, over as many
   // bonds as the states between, atoms not yet met: false when the two atoms
   // stand further apart, or no child of the state on the way is free there.
-  bool tops_can_hang(int count, uint64_t held) {
+  bool tops_can_hang(int count, uint64_t held, uint64_t holding) {
     const RuleIndex& index = *a_.index;
     for (int i = 0; i < count; ++i) {
       const Item& top = key_.items[i];
-      if (top.root != top.atom || (held & index.above_mask[top.rule]) == 0) continue;
+      if (top.root != top.atom) continue;
+      // The one atom whose rule can hold it, when in the bag, is its parent.
+      const uint64_t hang = index.hang_bit[top.rule];
+      if ((holding & hang) != 0) {
+        int j = 0;
+        while ((holder_[key_.items[j].rule] & hang) == 0) ++j;
+        const Item& holder = key_.items[j];
+        if (bonds_between(c_.scratch, c_.molecule, holder.atom, top.atom) != 1 ||
+            !child_free(a_.rules[holder.rule], holder.used_children, a_.rules[top.rule].state))
+          return false;
+      }
+      if ((held & index.above_mask[top.rule]) == 0) continue;
       for (uint32_t u = index.above_start[top.rule]; u < index.above_start[top.rule + 1u]; ++u) {
         const RuleIndex::Above& up = index.above_list[u];
         if ((held & up.bit) == 0) continue;
@@ -420,6 +435,7 @@ class Merger {
   const std::vector<int>& vertices_;
   Table& out_;
   const uint64_t* once_;  // by rule: its bit if its state stands once in a match
+  const uint64_t* holder_;  // by rule: the bits of the states held once it holds
   bool look_above_;  // whether joins look where trees can hang
   ConfigKey key_;  // every field read is written for each pair
 };

@@ -159,6 +159,8 @@ void RuleIndex::find_single_states(const Automaton& a) {
   above_start.assign(once_bit.size() + 1, 0);
   above_mask.assign(once_bit.size(), 0);
   needed_bit.assign(once_bit.size(), 0);
+  holder_bit.assign(once_bit.size(), 0);
+  hang_bit.assign(once_bit.size(), 0);
   int32_t max_state = 1;
   for (int r = 1; r <= a.rule_count; ++r) max_state = std::max(max_state, a.rules[r].state);
   // Larger automata are not looked at: the work grows with states times rules.
@@ -181,7 +183,39 @@ void RuleIndex::find_single_states(const Automaton& a) {
     if (s > 0 && static_cast<size_t>(s) < states) once_bit[static_cast<size_t>(r)] = bit_of[static_cast<size_t>(s)];
   }
   find_parents(a, bit_of);
+  find_holders(a, bit_of);
   find_needed_states(a, holders);
+}
+
+void RuleIndex::find_holders(const Automaton& a, const std::vector<uint64_t>& bit_of) {
+  const size_t states = bit_of.size();
+  // By state: 1 when only atoms carry it as a plain child, 2 when a starred
+  // child or a ring closure does.
+  std::vector<uint8_t> held(states, 0);
+  for (int r = 1; r <= a.rule_count; ++r) {
+    const Rule& rule = a.rules[r];
+    for (int k = 0; k < children(rule); ++k) {
+      const int32_t c = rule.child_state[k];
+      if (c <= 0 || static_cast<size_t>(c) >= states) continue;
+      const bool plain = k < rule.plain_count && rule.child_label[k] != kWildcardLabel;
+      held[static_cast<size_t>(c)] = plain && held[static_cast<size_t>(c)] != 2 ? 1 : 2;
+    }
+  }
+  std::vector<uint64_t> group(states, 0);
+  int bits = 0;
+  for (size_t s = 2; s < states && bits < 64; ++s)
+    if (bit_of[s] != 0 && held[s] == 1) group[s] = uint64_t{1} << bits++;
+  for (int r = 1; r <= a.rule_count; ++r) {
+    const Rule& rule = a.rules[r];
+    for (int k = 0; k < rule.plain_count && k < kMaxChildren; ++k) {
+      const int32_t c = rule.child_state[k];
+      if (c > 0 && static_cast<size_t>(c) < states && rule.child_label[k] != kWildcardLabel)
+        holder_bit[static_cast<size_t>(r)] |= group[static_cast<size_t>(c)];
+    }
+    if (rule.state > 0 && static_cast<size_t>(rule.state) < states)
+      hang_bit[static_cast<size_t>(r)] = group[static_cast<size_t>(rule.state)];
+    any_above = any_above || hang_bit[static_cast<size_t>(r)] != 0;
+  }
 }
 
 // A state every finished match holds: the first state cannot finish a tree

@@ -63,6 +63,15 @@ struct RuleIndex {
   std::vector<uint32_t> above_start;
   std::vector<uint64_t> above_mask;
   bool any_above = false;
+  // The holders of a state held once that only atoms carry (no starred
+  // child holds it, no ring closure stands for it): each holder rule holds
+  // one such atom as a plain child, so one match has at most one atom whose
+  // rule is among them, and a tree whose top takes that state hangs below
+  // it.  By rule: holder_bit, a bit of its own for each such state it holds
+  // (the first 64 such states); hang_bit, the bit of its own state's
+  // holders if it is such a state.
+  std::vector<uint64_t> holder_bit;
+  std::vector<uint64_t> hang_bit;
   // By rule: a bit of its own for each state every finished match holds
   // (the first 64 such states in state order), else 0; needed_mask, all
   // those bits.  A molecule where such a state can stand at no atom, or
@@ -85,6 +94,7 @@ struct RuleIndex {
   void find_single_states(const Automaton& a);
   void find_parents(const Automaton& a, const std::vector<uint64_t>& bit_of);
   void find_needed_states(const Automaton& a, const std::vector<std::vector<int>>& holders);
+  void find_holders(const Automaton& a, const std::vector<uint64_t>& bit_of);
   static uint8_t most_in_a_match(const Automaton& a, int32_t s, const std::vector<std::vector<int>>& holders,
                                  std::vector<uint8_t>& most);
   static constexpr int32_t kOnceStatesLooked = 256;
