@@ -241,7 +241,8 @@ void Table::seal() {
   counters.resize(out * static_cast<size_t>(counter_count_));
   for (size_t i = 0; i < out; ++i) {
     Entry& e = entries_[i];
-    std::memcpy(words.data() + i * words_per_, words_.data() + size_t{e.slot} * words_per_, words_per_ * 8);
+    if (words_per_ == 1) words[i] = words_[e.slot];
+    else std::memcpy(words.data() + i * words_per_, words_.data() + size_t{e.slot} * words_per_, words_per_ * 8);
     if (counter_count_ > 0)
       std::memcpy(counters.data() + i * counter_count_, counters_.data() + size_t{e.slot} * counter_count_,
                   counter_count_);
