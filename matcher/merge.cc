@@ -362,37 +362,36 @@ class Merger {
 
   // A tree whose top atom's state can only hang below states held once must
   // hang below the atom holding the nearest of them in the bag, over as many
-  // bonds as the states between, atoms not yet met: false when the two atoms
-  // stand further apart, or no child of the state on the way is free there.
+  // bonds as the states between, atoms not yet met; and when only atoms carry
+  // its state held once, below the one atom whose rule can hold it, if in
+  // the bag.  False when a top stands further from that atom, or no child of
+  // the state on the way is free there.
   bool tops_can_hang(int count, uint64_t held, uint64_t holding) {
     const RuleIndex& index = *a_.index;
     for (int i = 0; i < count; ++i) {
       const Item& top = key_.items[i];
       if (top.root != top.atom) continue;
-      // The one atom whose rule can hold it, when in the bag, is its parent.
       const uint64_t hang = index.hang_bit[top.rule];
-      if ((holding & hang) != 0) {
-        int j = 0;
-        while ((holder_[key_.items[j].rule] & hang) == 0) ++j;
-        const Item& holder = key_.items[j];
-        if (bonds_between(c_.scratch, c_.molecule, holder.atom, top.atom) != 1 ||
-            !child_free(a_.rules[holder.rule], holder.used_children, a_.rules[top.rule].state))
-          return false;
-      }
+      if ((holding & hang) != 0 && !hangs_below(top, holder_, hang, 1, a_.rules[top.rule].state, count)) return false;
       if ((held & index.above_mask[top.rule]) == 0) continue;
       for (uint32_t u = index.above_start[top.rule]; u < index.above_start[top.rule + 1u]; ++u) {
         const RuleIndex::Above& up = index.above_list[u];
         if ((held & up.bit) == 0) continue;
-        int j = 0;
-        while (once_[key_.items[j].rule] != up.bit) ++j;
-        const Item& holder = key_.items[j];
-        if (bonds_between(c_.scratch, c_.molecule, holder.atom, top.atom) > up.bonds ||
-            !child_free(a_.rules[holder.rule], holder.used_children, up.child))
-          return false;
+        if (!hangs_below(top, once_, up.bit, up.bonds, up.child, count)) return false;
         break;
       }
     }
     return true;
+  }
+
+  // Whether top can hang below the item whose rule carries bit in by_rule,
+  // within bonds bonds, with a child of state child still free there.
+  bool hangs_below(const Item& top, const uint64_t* by_rule, uint64_t bit, int32_t bonds, int32_t child, int count) {
+    int j = 0;
+    while (j + 1 < count && (by_rule[key_.items[j].rule] & bit) == 0) ++j;
+    const Item& holder = key_.items[j];
+    return bonds_between(c_.scratch, c_.molecule, holder.atom, top.atom) <= bonds &&
+           child_free(a_.rules[holder.rule], holder.used_children, child);
   }
 
   // Whether a rule can still take a child of this state: a starred one, or

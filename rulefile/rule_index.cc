@@ -154,6 +154,46 @@ uint8_t RuleIndex::most_in_a_match(const Automaton& a, int32_t s, const std::vec
   return most[1];
 }
 
+// How a state is held as a child: the one state holding it over a bond (0
+// none, -1 more than one), and whether a starred child holds it or a ring
+// closure stands for it.
+struct RuleIndex::HeldAs {
+  int32_t parent = 0;
+  bool starred = false;
+  bool closure = false;
+};
+
+namespace {
+
+std::vector<RuleIndex::HeldAs> held_as(const Automaton& a, size_t states) {
+  std::vector<RuleIndex::HeldAs> held(states);
+  for (int r = 1; r <= a.rule_count; ++r) {
+    const Rule& rule = a.rules[r];
+    for (int k = 0; k < children(rule); ++k) {
+      const int32_t c = rule.child_state[k];
+      if (c <= 0 || static_cast<size_t>(c) >= states) continue;
+      RuleIndex::HeldAs& h = held[static_cast<size_t>(c)];
+      if (k < rule.plain_count && rule.child_label[k] == kWildcardLabel) {
+        h.closure = true;
+        continue;
+      }
+      h.starred = h.starred || k >= rule.plain_count;
+      h.parent = h.parent == 0 || h.parent == rule.state ? rule.state : -1;
+    }
+  }
+  return held;
+}
+
+// Sets out[r], for every rule r, to the bit of its state.
+void bits_by_rule(const Automaton& a, const std::vector<uint64_t>& bit_of, std::vector<uint64_t>& out) {
+  for (int r = 1; r <= a.rule_count; ++r) {
+    const int32_t s = a.rules[r].state;
+    if (s > 0 && static_cast<size_t>(s) < bit_of.size()) out[static_cast<size_t>(r)] = bit_of[static_cast<size_t>(s)];
+  }
+}
+
+}  // namespace
+
 void RuleIndex::find_single_states(const Automaton& a) {
   once_bit.assign(static_cast<size_t>(std::max(a.rule_count, 0)) + 1, 0);
   above_start.assign(once_bit.size() + 1, 0);
@@ -178,33 +218,20 @@ void RuleIndex::find_single_states(const Automaton& a) {
   int bits = 0;
   for (size_t s = 1; s < states && bits < 64; ++s)
     if (most_in_a_match(a, static_cast<int32_t>(s), holders, most) == 1) bit_of[s] = uint64_t{1} << bits++;
-  for (int r = 1; r <= a.rule_count; ++r) {
-    const int32_t s = a.rules[r].state;
-    if (s > 0 && static_cast<size_t>(s) < states) once_bit[static_cast<size_t>(r)] = bit_of[static_cast<size_t>(s)];
-  }
-  find_parents(a, bit_of);
-  find_holders(a, bit_of);
-  find_needed_states(a, holders);
+  bits_by_rule(a, bit_of, once_bit);
+  const std::vector<HeldAs> held = held_as(a, states);
+  find_parents(a, bit_of, held);
+  find_holders(a, bit_of, held);
+  find_needed_states(a, holders, held);
 }
 
-void RuleIndex::find_holders(const Automaton& a, const std::vector<uint64_t>& bit_of) {
+void RuleIndex::find_holders(const Automaton& a, const std::vector<uint64_t>& bit_of, const std::vector<HeldAs>& held) {
   const size_t states = bit_of.size();
-  // By state: 1 when only atoms carry it as a plain child, 2 when a starred
-  // child or a ring closure does.
-  std::vector<uint8_t> held(states, 0);
-  for (int r = 1; r <= a.rule_count; ++r) {
-    const Rule& rule = a.rules[r];
-    for (int k = 0; k < children(rule); ++k) {
-      const int32_t c = rule.child_state[k];
-      if (c <= 0 || static_cast<size_t>(c) >= states) continue;
-      const bool plain = k < rule.plain_count && rule.child_label[k] != kWildcardLabel;
-      held[static_cast<size_t>(c)] = plain && held[static_cast<size_t>(c)] != 2 ? 1 : 2;
-    }
-  }
   std::vector<uint64_t> group(states, 0);
   int bits = 0;
   for (size_t s = 2; s < states && bits < 64; ++s)
-    if (bit_of[s] != 0 && held[s] == 1) group[s] = uint64_t{1} << bits++;
+    if (bit_of[s] != 0 && held[s].parent != 0 && !held[s].starred && !held[s].closure)
+      group[s] = uint64_t{1} << bits++;
   for (int r = 1; r <= a.rule_count; ++r) {
     const Rule& rule = a.rules[r];
     for (int k = 0; k < rule.plain_count && k < kMaxChildren; ++k) {
@@ -212,10 +239,9 @@ void RuleIndex::find_holders(const Automaton& a, const std::vector<uint64_t>& bi
       if (c > 0 && static_cast<size_t>(c) < states && rule.child_label[k] != kWildcardLabel)
         holder_bit[static_cast<size_t>(r)] |= group[static_cast<size_t>(c)];
     }
-    if (rule.state > 0 && static_cast<size_t>(rule.state) < states)
-      hang_bit[static_cast<size_t>(r)] = group[static_cast<size_t>(rule.state)];
-    any_above = any_above || hang_bit[static_cast<size_t>(r)] != 0;
   }
+  bits_by_rule(a, group, hang_bit);
+  for (int r = 1; r <= a.rule_count; ++r) any_above = any_above || hang_bit[static_cast<size_t>(r)] != 0;
 }
 
 // A state every finished match holds: the first state cannot finish a tree
@@ -224,16 +250,9 @@ void RuleIndex::find_holders(const Automaton& a, const std::vector<uint64_t>& bi
 // closure (a child whose state some rule holds over the closure label), and
 // starred children may be none.  Finishing grows from nothing; a state's
 // rules are looked at again when one of their children can finish.
-void RuleIndex::find_needed_states(const Automaton& a, const std::vector<std::vector<int>>& holders) {
+void RuleIndex::find_needed_states(const Automaton& a, const std::vector<std::vector<int>>& holders,
+                                   const std::vector<HeldAs>& held) {
   const size_t states = holders.size();
-  std::vector<uint8_t> closure(states, 0);
-  for (int r = 1; r <= a.rule_count; ++r)
-    for (int k = 0; k < a.rules[r].plain_count && k < kMaxChildren; ++k) {
-      const int32_t c = a.rules[r].child_state[k];
-      if (a.rules[r].child_label[k] == kWildcardLabel && c > 0 && static_cast<size_t>(c) < states)
-        closure[static_cast<size_t>(c)] = 1;
-    }
-  needed_bit.assign(once_bit.size(), 0);
   std::vector<uint64_t> bit_of(states, 0);
   std::vector<uint8_t> finishes(states, 0);
   std::vector<int> work;
@@ -252,7 +271,8 @@ void RuleIndex::find_needed_states(const Automaton& a, const std::vector<std::ve
       for (int k = 0; k < rule.plain_count && k < kMaxChildren && all; ++k) {
         const int32_t c = rule.child_state[k];
         const bool known = c > 0 && static_cast<size_t>(c) < states;
-        all = rule.child_label[k] == kWildcardLabel || (known && (closure[static_cast<size_t>(c)] || finishes[static_cast<size_t>(c)]));
+        all = rule.child_label[k] == kWildcardLabel ||
+              (known && (held[static_cast<size_t>(c)].closure || finishes[static_cast<size_t>(c)]));
       }
       if (!all) continue;
       finishes[static_cast<size_t>(rule.state)] = 1;
@@ -262,36 +282,21 @@ void RuleIndex::find_needed_states(const Automaton& a, const std::vector<std::ve
     if (!finishes[1]) bit_of[s] = uint64_t{1} << bits++;
   }
   needed_count = bits;
-  for (int r = 1; r <= a.rule_count; ++r) {
-    const int32_t s = a.rules[r].state;
-    if (s > 0 && static_cast<size_t>(s) < states) needed_bit[static_cast<size_t>(r)] = bit_of[static_cast<size_t>(s)];
-    needed_mask |= needed_bit[static_cast<size_t>(r)];
-  }
+  bits_by_rule(a, bit_of, needed_bit);
+  for (int r = 1; r <= a.rule_count; ++r) needed_mask |= needed_bit[static_cast<size_t>(r)];
 }
 
-// By state, the states that can hold it as a child over a bond (a plain child
-// of any label but the ring closure's, or a starred child); where that is
-// one state held once, the chain goes up to it, and on while it can.
-void RuleIndex::find_parents(const Automaton& a, const std::vector<uint64_t>& bit_of) {
+// Where the one state holding a state over a bond is held once, the chain
+// goes up to it, and on while it can.
+void RuleIndex::find_parents(const Automaton& a, const std::vector<uint64_t>& bit_of, const std::vector<HeldAs>& held) {
   const size_t states = bit_of.size();
-  std::vector<int32_t> parent(states, 0);  // 0 none yet, -1 more than one
-  for (int r = 1; r <= a.rule_count; ++r) {
-    const Rule& rule = a.rules[r];
-    for (int k = 0; k < children(rule); ++k) {
-      const int32_t c = rule.child_state[k];
-      if (c <= 0 || static_cast<size_t>(c) >= states) continue;
-      if (k < rule.plain_count && rule.child_label[k] == kWildcardLabel) continue;
-      int32_t& p = parent[static_cast<size_t>(c)];
-      p = p == 0 || p == rule.state ? rule.state : -1;
-    }
-  }
   for (int r = 1; r <= a.rule_count; ++r) {
     above_start[static_cast<size_t>(r)] = static_cast<uint32_t>(above_list.size());
     int32_t below = a.rules[r].state;
     uint64_t mask = 0;
     // States held once cannot repeat on the way up, so the chain ends.
     for (int32_t bonds = 1; below > 1 && static_cast<size_t>(below) < states; ++bonds) {
-      const int32_t p = parent[static_cast<size_t>(below)];
+      const int32_t p = held[static_cast<size_t>(below)].parent;
       if (p <= 0 || bit_of[static_cast<size_t>(p)] == 0 || (mask & bit_of[static_cast<size_t>(p)]) != 0) break;
       above_list.push_back({bit_of[static_cast<size_t>(p)], bonds, below});
       mask |= bit_of[static_cast<size_t>(p)];

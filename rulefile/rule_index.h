@@ -91,10 +91,13 @@ struct RuleIndex {
   void list_rules(const Automaton& a);
   PerRule sets_of_rules(const Automaton& a) const;
   void list_by_label(const Automaton& a, const PerRule& per_rule);
+  // How a state is held as a child, worked out once for the three below.
+  struct HeldAs;
   void find_single_states(const Automaton& a);
-  void find_parents(const Automaton& a, const std::vector<uint64_t>& bit_of);
-  void find_needed_states(const Automaton& a, const std::vector<std::vector<int>>& holders);
-  void find_holders(const Automaton& a, const std::vector<uint64_t>& bit_of);
+  void find_parents(const Automaton& a, const std::vector<uint64_t>& bit_of, const std::vector<HeldAs>& held);
+  void find_holders(const Automaton& a, const std::vector<uint64_t>& bit_of, const std::vector<HeldAs>& held);
+  void find_needed_states(const Automaton& a, const std::vector<std::vector<int>>& holders,
+                          const std::vector<HeldAs>& held);
   static uint8_t most_in_a_match(const Automaton& a, int32_t s, const std::vector<std::vector<int>>& holders,
                                  std::vector<uint8_t>& most);
   static constexpr int32_t kOnceStatesLooked = 256;
