@@ -46,6 +46,14 @@ inline std::string sdf_record(const std::string& title, const std::vector<std::s
   return s + tail + "$$$$\n";
 }
 
+// The sample records the tests share.
+inline std::string ethanol() { return sdf_record("ethanol", {"C", "C", "O"}, {{1, 2, 1}, {2, 3, 1}}); }
+inline std::string ethane() { return sdf_record("ethane", {"C", "C"}, {{1, 2, 1}}); }
+inline std::string propanol(const std::string& tail = "M  END\n") {
+  return sdf_record("propanol", {"C", "C", "C", "O"}, {{1, 2, 1}, {2, 3, 1}, {3, 4, 1}}, tail);
+}
+inline std::string disulfide() { return sdf_record("disulfide", {"S", "S"}, {{1, 2, 1}}); }
+
 // A 5 x 10 grid of carbons: width 6, and a repeated group makes its
 // configuration tables grow far beyond a small memory limit.
 inline std::string grid_record() {

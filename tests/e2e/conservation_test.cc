@@ -82,8 +82,8 @@ TEST(Conservation, GeneratedFilesUnderEveryOption) {
 }
 
 // Rejected by the patterns below: no atom label matches.
-std::string disulfide() { return sdf_record("disulfide", {"S", "S"}, {{1, 2, 1}}); }
-std::string ethanol() { return sdf_record("ethanol", {"C", "C", "O"}, {{1, 2, 1}, {2, 3, 1}}); }
+using test::disulfide;
+using test::ethanol;
 
 TEST(Conservation, FullDiskKeepsTheFinishedRecords) {
   TempDir dir;

@@ -10,7 +10,7 @@ using test::run_binary;
 using test::sdf_record;
 using test::TempDir;
 
-std::string ethanol() { return sdf_record("ethanol", {"C", "C", "O"}, {{1, 2, 1}, {2, 3, 1}}); }
+using test::ethanol;
 
 struct PatternCase {
   std::string pattern;

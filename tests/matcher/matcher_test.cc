@@ -33,9 +33,9 @@ Outcome match(const std::string& pattern, const std::string& record, MatchOption
 
 MatchOptions with(bool span, bool ind, bool min) { return match_options(span, ind, min); }
 
-const std::string kEthanol = sdf_record("ethanol", {"C", "C", "O"}, {{1, 2, 1}, {2, 3, 1}});
-const std::string kEthane = sdf_record("ethane", {"C", "C"}, {{1, 2, 1}});
-const std::string kPropanol = sdf_record("propanol", {"C", "C", "C", "O"}, {{1, 2, 1}, {2, 3, 1}, {3, 4, 1}});
+const std::string kEthanol = test::ethanol();
+const std::string kEthane = test::ethane();
+const std::string kPropanol = test::propanol();
 
 TEST(Matcher, WorkedExamples) {
   Outcome o = match("CCO", kEthanol);
