@@ -27,6 +27,11 @@ struct PendingConfig {
 struct JoinScratch {
   std::vector<int> link;
   std::vector<int> degree;
+  std::vector<uint16_t> met;  // of the bag a join makes, by its vertex
+  // By atom of the bag a join makes: the bonds not below it (degree - met);
+  // with check_left, a configuration whose items need more is dropped.
+  std::vector<int> left;
+  bool check_left = false;
   Table spare;
   std::vector<Config> ks;  // the second side of a small join, decoded
   std::vector<int> shared;
@@ -72,6 +77,20 @@ struct MatchContext {
   const Viability* viable = nullptr;  // the rules that can stand at each atom
   Table& spare;                // the table a merge fills, storage kept between merges
 };
+
+// Whether every item of a configuration of the bag being made can still get
+// what it needs before it leaves (bonds_still_needed) over the bonds of its
+// atom not below that bag (JoinScratch::left).  Always true when
+// check_left is off.
+inline bool bonds_suffice(const MatchContext& context, const ConfigKey& key) {
+  if (!context.scratch.check_left) return true;
+  const int* left = context.scratch.left.data();
+  for (int i = 0; i < key.item_count; ++i) {
+    const Item& item = key.items[i];
+    if (item.rule != 0 && bonds_still_needed(context.automaton.rules[item.rule], item) > left[item.atom]) return false;
+  }
+  return true;
+}
 
 // Lists the surviving rules of every atom for the edge leaves.
 void list_leaf_rules(MatchContext& context);

@@ -14,6 +14,7 @@ void store_pair(MatchContext& context, Bag& leaf, Item a, Item b, bool used, dou
   if (b.atom < a.atom) std::swap(a, b);
   key.items[0] = a;
   key.items[1] = b;
+  if (!bonds_suffice(context, key)) return;
   key.matched = (a.rule != 0 || b.rule != 0) ? 1 : 0;
   const uint64_t word = used ? 1u : 0u;
   context.store.store(leaf.table, key, BitsRef{&word, 1}, BitsRef{}, score);
@@ -63,6 +64,9 @@ void add_leaf_configs(MatchContext& context, Bag& leaf, int u) {
   const int w = edge.to;
   const int deg_v = context.degree[v];
   const int deg_w = context.degree[w];
+  // This bond is the only one below the leaf.
+  context.scratch.left[static_cast<size_t>(v)] = deg_v - 1;
+  context.scratch.left[static_cast<size_t>(w)] = deg_w - 1;
   const double x = edge.weight;
   const Rule* rules = context.automaton.rules;
   auto item = [](int atom, int rule, int used, int root) {

@@ -83,6 +83,7 @@ class BagArena {
     if (used_ == bags_.size()) bags_.push_back(std::make_unique<Bag>());
     Bag* bag = bags_[used_++].get();
     bag->vertices.clear();
+    bag->met.clear();
     bag->table.clear();
     bag->is_leaf = 0;
     bag->edge_list.clear();
@@ -152,6 +153,7 @@ void build_leaves(MatchContext& context, MatcherStorage& s) {
     const int w = static_cast<int>(pair & ((1u << kEdgeKeyBits) - 1));
     Bag* leaf = s.arena.acquire();
     leaf->vertices = {v, w};
+    leaf->met = {1, 1};
     leaf->is_leaf = 1;
     leaf->edge_list = {edge_of(edges[i])};
     context.store.start(leaf->table, 1);
@@ -180,7 +182,11 @@ void eliminate(MatchContext& context, MatcherStorage& s, int v) {
       merge_bags(context, *bag, *k, 0);
     } else {
       merge_bags(context, *bag, *k, v);
-      bag->vertices.erase(std::remove(bag->vertices.begin(), bag->vertices.end(), v), bag->vertices.end());
+      const auto at = std::find(bag->vertices.begin(), bag->vertices.end(), v);
+      if (at != bag->vertices.end()) {
+        bag->met.erase(bag->met.begin() + (at - bag->vertices.begin()));
+        bag->vertices.erase(at);
+      }
       bag->is_leaf = 0;
     }
   }

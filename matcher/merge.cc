@@ -30,6 +30,8 @@ MatchContext::MatchContext(const Automaton& a, const MatchOptions& o, const Mole
   // Every link read in a join is written first in that join.
   link.resize(m.atom_count + 1);
   degree.assign(m.atom_count + 1, 0);
+  s.left.resize(m.atom_count + 1);
+  s.check_left = o.every_rule == 0;
   spare.clear();
 }
 
@@ -116,6 +118,7 @@ class Merger {
   // index of its keys, configurations are held back a few at a time so that
   // their lookups can be fetched from memory together.
   void emit(const ConfigKey& key, BitsRef first, BitsRef second, double score) {
+    if (!bonds_suffice(c_, key)) return;
     JoinScratch& s = c_.scratch;
     if (s.pending_count == 0 && !out_.indexed()) {
       c_.store.store(out_, key, first, second, score);
@@ -486,11 +489,31 @@ bool whole_side(const MatchContext& context, Bag& n, Bag& k, int f, Table*& side
   return true;
 }
 
+// The bonds below the bag that merges n and k, by atom of vertices (both
+// ascending), into met; and the bonds of each of those atoms not below it.
+void count_met(MatchContext& context, const Bag& n, const Bag& k, const std::vector<int>& vertices) {
+  std::vector<uint16_t>& met = context.scratch.met;
+  met.assign(vertices.size(), 0);
+  for (const Bag* side : {&n, &k}) {
+    size_t at = 0;
+    for (size_t i = 0; i < side->vertices.size(); ++i) {
+      while (vertices[at] != side->vertices[i]) ++at;
+      met[at] = static_cast<uint16_t>(met[at] + side->met[i]);
+    }
+  }
+  for (size_t i = 0; i < vertices.size(); ++i) {
+    const size_t x = static_cast<size_t>(vertices[i]);
+    context.scratch.left[x] = context.degree[x] - met[i];
+  }
+}
+
 // Bag k has been merged into n, whose new table is in place.
-void finish_merge(Bag& n, Bag& k, const std::vector<int>& vertices) {
+void finish_merge(Bag& n, Bag& k, const std::vector<int>& vertices, const std::vector<uint16_t>& met) {
   n.vertices.assign(vertices.begin(), vertices.end());
+  n.met.assign(met.begin(), met.end());
   n.edge_list.insert(n.edge_list.end(), k.edge_list.begin(), k.edge_list.end());
   k.vertices.clear();
+  k.met.clear();
   k.table.clear_and_trim();
   k.edge_list.clear();
 }
@@ -502,6 +525,7 @@ void merge_bags(MatchContext& context, Bag& n, Bag& k, int f) {
   vertices.clear();
   std::set_union(n.vertices.begin(), n.vertices.end(), k.vertices.begin(), k.vertices.end(),
                  std::back_inserter(vertices));
+  count_met(context, n, k, vertices);
   const size_t n_length = n.edge_list.size();
   const size_t k_length = k.edge_list.size();
   Table* side = nullptr;
@@ -516,7 +540,7 @@ void merge_bags(MatchContext& context, Bag& n, Bag& k, int f) {
       if (side == &k.table) std::swap(n.table, k.table);
     }
     n.is_leaf = is_leaf;
-    finish_merge(n, k, vertices);
+    finish_merge(n, k, vertices, context.scratch.met);
     return;
   }
   const BitsRef n_none{nullptr, n_length};
@@ -559,7 +583,7 @@ void merge_bags(MatchContext& context, Bag& n, Bag& k, int f) {
   context.store.release(k.table);
   std::swap(n.table, table);
   table.clear_and_trim();
-  finish_merge(n, k, vertices);
+  finish_merge(n, k, vertices, context.scratch.met);
 }
 
 }  // namespace tarnaxel

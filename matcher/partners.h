@@ -10,6 +10,7 @@
 // positions that pass, in table order.
 #pragma once
 
+#include <bit>
 #include <cstdint>
 #include <vector>
 
@@ -25,6 +26,14 @@ inline uint8_t full_mask(const Rule& rule) { return static_cast<uint8_t>((1u << 
 // when the rule's state is the first.
 inline bool can_leave(const Rule& rule, uint8_t used, bool rooted_here) {
   return used == full_mask(rule) && !(rooted_here && rule.state != 1);
+}
+
+// The bonds an item still needs at its atom before it can leave: a bond for
+// each plain child not yet met, and one to its parent while it is the root
+// of its tree and its state is not the first.  Each bond meets one of them.
+inline int bonds_still_needed(const Rule& rule, const Item& item) {
+  return std::popcount(static_cast<unsigned>(full_mask(rule) & ~item.used_children)) +
+         (item.root == item.atom && rule.state != 1 ? 1 : 0);
 }
 
 // A stored configuration unpacked for the pair loop.
