@@ -10,7 +10,6 @@
 // positions that pass, in table order.
 #pragma once
 
-#include <bit>
 #include <cstdint>
 #include <vector>
 
@@ -32,8 +31,11 @@ inline bool can_leave(const Rule& rule, uint8_t used, bool rooted_here) {
 // each plain child not yet met, and one to its parent while it is the root
 // of its tree and its state is not the first.  Each bond meets one of them.
 inline int bonds_still_needed(const Rule& rule, const Item& item) {
-  return std::popcount(static_cast<unsigned>(full_mask(rule) & ~item.used_children)) +
-         (item.root == item.atom && rule.state != 1 ? 1 : 0);
+  unsigned x = static_cast<unsigned>(full_mask(rule) & ~item.used_children);  // bits set: children not met
+  x = x - ((x >> 1) & 0x55u);
+  x = (x & 0x33u) + ((x >> 2) & 0x33u);
+  x = (x + (x >> 4)) & 0x0Fu;
+  return static_cast<int>(x) + (item.root == item.atom && rule.state != 1 ? 1 : 0);
 }
 
 // A stored configuration unpacked for the pair loop.
