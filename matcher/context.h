@@ -27,7 +27,7 @@ struct PendingConfig {
 struct JoinScratch {
   std::vector<int> link;
   std::vector<int> degree;
-  std::vector<uint16_t> met;  // of the bag a join makes, by its vertex
+  uint16_t met[kMaxBagAtoms] = {};  // of the bag a join makes, by its vertex
   // By atom of the bag a join makes: the bonds not below it (degree - met);
   // with check_left, a configuration whose items need more is dropped.
   std::vector<int> left;
@@ -82,13 +82,14 @@ struct MatchContext {
 // what it needs before it leaves (bonds_still_needed) over the bonds of its
 // atom not below that bag (JoinScratch::left).  Always true when
 // check_left is off.
+inline bool item_fits(const MatchContext& context, const Item& item) {
+  return item.rule == 0 ||
+         bonds_still_needed(context.automaton.rules[item.rule], item) <= context.scratch.left[item.atom];
+}
 inline bool bonds_suffice(const MatchContext& context, const ConfigKey& key) {
   if (!context.scratch.check_left) return true;
-  const int* left = context.scratch.left.data();
-  for (int i = 0; i < key.item_count; ++i) {
-    const Item& item = key.items[i];
-    if (item.rule != 0 && bonds_still_needed(context.automaton.rules[item.rule], item) > left[item.atom]) return false;
-  }
+  for (int i = 0; i < key.item_count; ++i)
+    if (!item_fits(context, key.items[i])) return false;
   return true;
 }
 

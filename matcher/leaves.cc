@@ -14,7 +14,6 @@ void store_pair(MatchContext& context, Bag& leaf, Item a, Item b, bool used, dou
   if (b.atom < a.atom) std::swap(a, b);
   key.items[0] = a;
   key.items[1] = b;
-  if (!bonds_suffice(context, key)) return;
   key.matched = (a.rule != 0 || b.rule != 0) ? 1 : 0;
   const uint64_t word = used ? 1u : 0u;
   context.store.store(leaf.table, key, BitsRef{&word, 1}, BitsRef{}, score);
@@ -64,9 +63,6 @@ void add_leaf_configs(MatchContext& context, Bag& leaf, int u) {
   const int w = edge.to;
   const int deg_v = context.degree[v];
   const int deg_w = context.degree[w];
-  // This bond is the only one below the leaf.
-  context.scratch.left[static_cast<size_t>(v)] = deg_v - 1;
-  context.scratch.left[static_cast<size_t>(w)] = deg_w - 1;
   const double x = edge.weight;
   const Rule* rules = context.automaton.rules;
   auto item = [](int atom, int rule, int used, int root) {
@@ -115,11 +111,18 @@ void add_leaf_configs(MatchContext& context, Bag& leaf, int u) {
     std::vector<int>& at_w = context.scratch.at_w;
     at_v.clear();
     at_w.clear();
+    // A rule matched at an end of a bond left out needs all its bonds among
+    // the others (with every rule kept, only its plain children).
+    const bool short_of_bonds = context.scratch.check_left;
+    auto fits = [&](int r, int degree) {
+      const Rule& rule = context.automaton.rules[r];
+      return short_of_bonds ? bonds_needed(rule) < degree : rule.plain_count <= degree;
+    };
     viable.for_each(v, [&](int r) {
-      if (deg_v >= context.automaton.rules[r].plain_count) at_v.push_back(r);
+      if (fits(r, deg_v)) at_v.push_back(r);
     });
     viable.for_each(w, [&](int r) {
-      if (deg_w >= context.automaton.rules[r].plain_count) at_w.push_back(r);
+      if (fits(r, deg_w)) at_w.push_back(r);
     });
     size_t a = 0;
     size_t b = 0;

@@ -83,7 +83,6 @@ class BagArena {
     if (used_ == bags_.size()) bags_.push_back(std::make_unique<Bag>());
     Bag* bag = bags_[used_++].get();
     bag->vertices.clear();
-    bag->met.clear();
     bag->table.clear();
     bag->is_leaf = 0;
     bag->edge_list.clear();
@@ -153,7 +152,7 @@ void build_leaves(MatchContext& context, MatcherStorage& s) {
     const int w = static_cast<int>(pair & ((1u << kEdgeKeyBits) - 1));
     Bag* leaf = s.arena.acquire();
     leaf->vertices = {v, w};
-    leaf->met = {1, 1};
+    leaf->met[0] = leaf->met[1] = 1;
     leaf->is_leaf = 1;
     leaf->edge_list = {edge_of(edges[i])};
     context.store.start(leaf->table, 1);
@@ -184,7 +183,8 @@ void eliminate(MatchContext& context, MatcherStorage& s, int v) {
       merge_bags(context, *bag, *k, v);
       const auto at = std::find(bag->vertices.begin(), bag->vertices.end(), v);
       if (at != bag->vertices.end()) {
-        bag->met.erase(bag->met.begin() + (at - bag->vertices.begin()));
+        uint16_t* met = bag->met + (at - bag->vertices.begin());
+        std::copy(met + 1, bag->met + bag->vertices.size(), met);
         bag->vertices.erase(at);
       }
       bag->is_leaf = 0;

@@ -2,7 +2,8 @@
 // when its last bag is merged.  A join pairs every configuration of one side
 // with every configuration of the other that agrees on their shared atoms,
 // leaving out the pairs that can never finish (a state one match holds once
-// at two atoms, a tree too far from the atom it must hang below); forgetting
+// at two atoms, a tree too far from the atom it must hang below, a matched
+// atom with fewer bonds outside the bag than it still needs); forgetting
 // checks that the rule at the atom is complete and that the partial trees
 // can still become one connected match.  What is left out never reaches the
 // root table, so every table keeps the rest in the same order.
@@ -10,6 +11,7 @@
 #include <cstring>
 #include <iterator>
 
+#include "common/fatal.h"
 #include "matcher/context.h"
 #include "matcher/partners.h"
 #include "rulefile/automaton.h"
@@ -489,31 +491,40 @@ bool whole_side(const MatchContext& context, Bag& n, Bag& k, int f, Table*& side
   return true;
 }
 
-// The bonds below the bag that merges n and k, by atom of vertices (both
-// ascending), into met; and the bonds of each of those atoms not below it.
-void count_met(MatchContext& context, const Bag& n, const Bag& k, const std::vector<int>& vertices) {
-  std::vector<uint16_t>& met = context.scratch.met;
-  met.assign(vertices.size(), 0);
-  for (const Bag* side : {&n, &k}) {
-    size_t at = 0;
-    for (size_t i = 0; i < side->vertices.size(); ++i) {
-      while (vertices[at] != side->vertices[i]) ++at;
-      met[at] = static_cast<uint16_t>(met[at] + side->met[i]);
-    }
+// The atoms of the bag that merges n and k (both ascending) into vertices,
+// and by each of them the bonds below it into met.
+void unite(MatchContext& context, const Bag& n, const Bag& k, std::vector<int>& vertices) {
+  uint16_t* met = context.scratch.met;
+  const size_t a_count = n.vertices.size();
+  const size_t b_count = k.vertices.size();
+  size_t a = 0;
+  size_t b = 0;
+  while (a < a_count || b < b_count) {
+    if (vertices.size() == kMaxBagAtoms) fail(Stream::err, "Error: Elimination Order is Wrong!");
+    const int x = a == a_count ? k.vertices[b] : b == b_count ? n.vertices[a] : std::min(n.vertices[a], k.vertices[b]);
+    uint16_t bonds = 0;
+    if (a < a_count && n.vertices[a] == x) bonds = static_cast<uint16_t>(bonds + n.met[a++]);
+    if (b < b_count && k.vertices[b] == x) bonds = static_cast<uint16_t>(bonds + k.met[b++]);
+    met[vertices.size()] = bonds;
+    vertices.push_back(x);
   }
+}
+
+// The bonds of each atom of the bag a join makes that are not below it.
+void count_left(MatchContext& context, const std::vector<int>& vertices) {
   for (size_t i = 0; i < vertices.size(); ++i) {
     const size_t x = static_cast<size_t>(vertices[i]);
-    context.scratch.left[x] = context.degree[x] - met[i];
+    context.scratch.left[x] = context.degree[x] - context.scratch.met[i];
   }
 }
 
 // Bag k has been merged into n, whose new table is in place.
-void finish_merge(Bag& n, Bag& k, const std::vector<int>& vertices, const std::vector<uint16_t>& met) {
+void finish_merge(Bag& n, Bag& k, const std::vector<int>& vertices, const uint16_t* met) {
   n.vertices.assign(vertices.begin(), vertices.end());
-  n.met.assign(met.begin(), met.end());
-  n.edge_list.insert(n.edge_list.end(), k.edge_list.begin(), k.edge_list.end());
+  std::copy_n(met, vertices.size(), n.met);
+  if (n.edge_list.empty()) n.edge_list.swap(k.edge_list);  // a new bag takes k's bonds as they are
+  else n.edge_list.insert(n.edge_list.end(), k.edge_list.begin(), k.edge_list.end());
   k.vertices.clear();
-  k.met.clear();
   k.table.clear_and_trim();
   k.edge_list.clear();
 }
@@ -523,9 +534,7 @@ void finish_merge(Bag& n, Bag& k, const std::vector<int>& vertices, const std::v
 void merge_bags(MatchContext& context, Bag& n, Bag& k, int f) {
   std::vector<int>& vertices = context.scratch.vertices;
   vertices.clear();
-  std::set_union(n.vertices.begin(), n.vertices.end(), k.vertices.begin(), k.vertices.end(),
-                 std::back_inserter(vertices));
-  count_met(context, n, k, vertices);
+  unite(context, n, k, vertices);
   const size_t n_length = n.edge_list.size();
   const size_t k_length = k.edge_list.size();
   Table* side = nullptr;
@@ -543,6 +552,7 @@ void merge_bags(MatchContext& context, Bag& n, Bag& k, int f) {
     finish_merge(n, k, vertices, context.scratch.met);
     return;
   }
+  count_left(context, vertices);
   const BitsRef n_none{nullptr, n_length};
   Table& table = context.spare;
   context.store.start(table, n_length + k_length);

@@ -161,7 +161,7 @@ struct Bag {
   // By vertex (in the order of vertices): its bonds whose leaves are below
   // the bag.  The others are all a configuration's items at that atom can
   // still use.
-  std::vector<uint16_t> met;
+  uint16_t met[kMaxBagAtoms] = {};
   Table table;
   uint8_t is_leaf = 0;
   std::vector<int> edge_list;  // bit i of a configuration's bonds is edge_list[i]
