@@ -23,6 +23,29 @@ struct PendingConfig {
   uint64_t hash;
 };
 
+// What a configuration brings to a large join, to refuse at a glance pairs
+// the full pairing would refuse: by shared atom (bit i for the i-th), whether
+// it has an item there, and whether that item, left as it is, would be short
+// of bonds in the new bag; and the states held once, and the holders, that
+// its items carry at the shared atoms and at its own.
+struct Brings {
+  uint8_t present = 0;
+  uint8_t short_alone = 0;
+  uint64_t once_own = 0;
+  uint64_t once_shared = 0;
+  uint64_t holds_own = 0;
+  uint64_t holds_shared = 0;
+};
+
+// Whether a pair is sure to fail: an item short of bonds with no partner
+// item to meet them, or a state held once (or two holders of one) at two
+// atoms.
+inline bool refused(const Brings& a, const Brings& b) {
+  return ((a.short_alone & ~b.present) | (b.short_alone & ~a.present)) != 0 ||
+         ((a.once_own & (b.once_own | b.once_shared)) | (b.once_own & a.once_shared)) != 0 ||
+         ((a.holds_own & (b.holds_own | b.holds_shared)) | (b.holds_own & a.holds_shared)) != 0;
+}
+
 // Storage the stages reuse from molecule to molecule; owned by a Matcher.
 struct JoinScratch {
   std::vector<int> link;
@@ -34,6 +57,7 @@ struct JoinScratch {
   bool check_left = false;
   Table spare;
   std::vector<Config> ks;  // the second side of a small join, decoded
+  std::vector<Brings> brings;  // by configuration of the second side of a large join
   std::vector<int> shared;
   std::vector<int> vertices;
   PartnerIndex index;

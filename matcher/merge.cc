@@ -259,12 +259,21 @@ class Merger {
                             std::back_inserter(shared));
       return shared;
     };
+    std::vector<Brings>& brings = c_.scratch.brings;
     if (k_.table.size() >= kTrieFrom) {
       PartnerTrie& trie = c_.scratch.trie;
-      trie.build(k_.table, shared_atoms(), f_, a_.rules);
+      const std::vector<int>& shared = shared_atoms();
+      trie.build(k_.table, shared, f_, a_.rules);
       Config c;
+      brings.resize(k_.table.size());
+      for (size_t j = 0; j < brings.size(); ++j) {
+        decode(k_.table, k_.table.entries()[j], f_, c);
+        brings[j] = brings_of(c, shared);
+      }
       each_of_n([&](const Config& o) {
+        const Brings mine = brings_of(o, shared);
         trie.for_each_partner(o, [&](size_t j) {
+          if (refused(mine, brings[j])) return;
           decode(k_.table, k_.table.entries()[j], f_, c);
           pair(o, c);
         });
@@ -281,8 +290,40 @@ class Merger {
       return;
     }
     PartnerIndex& index = c_.scratch.index;
-    index.build(ks, shared_atoms(), f_, a_.rules);
-    each_of_n([&](const Config& o) { index.for_each_partner(o, [&](size_t j) { pair(o, ks[j]); }); });
+    const std::vector<int>& shared = shared_atoms();
+    index.build(ks, shared, f_, a_.rules);
+    brings.resize(ks.size());
+    for (size_t j = 0; j < ks.size(); ++j) brings[j] = brings_of(ks[j], shared);
+    each_of_n([&](const Config& o) {
+      const Brings mine = brings_of(o, shared);
+      index.for_each_partner(o, [&](size_t j) {
+        if (!refused(mine, brings[j])) pair(o, ks[j]);
+      });
+    });
+  }
+
+  // What a configuration brings to this join (shared: the atoms both bags
+  // hold, ascending).
+  Brings brings_of(const Config& c, const std::vector<int>& shared) const {
+    Brings b;
+    size_t s = 0;
+    for (int i = 0; i < c.item_count; ++i) {
+      const Item& item = c.items[i];
+      while (s < shared.size() && shared[s] < item.atom) ++s;
+      const uint64_t once = once_[item.rule];
+      const uint64_t holds = holder_[item.rule];
+      if (s == shared.size() || shared[s] != item.atom) {
+        b.once_own |= once;
+        b.holds_own |= holds;
+        continue;
+      }
+      const uint8_t bit = static_cast<uint8_t>(1u << s);
+      b.present |= bit;
+      b.once_shared |= once;
+      b.holds_shared |= holds;
+      if (c_.scratch.check_left && !item_fits(c_, item)) b.short_alone |= bit;
+    }
+    return b;
   }
 
   // Whether a pair can leave the atom the join forgets, as PartnerIndex
