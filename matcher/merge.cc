@@ -263,7 +263,7 @@ class Merger {
     if (k_.table.size() >= kTrieFrom) {
       PartnerTrie& trie = c_.scratch.trie;
       const std::vector<int>& shared = shared_atoms();
-      trie.build(k_.table, shared, f_, a_.rules);
+      trie.build(k_.table, shared, f_, a_.rules, c_.scratch.check_left ? c_.scratch.left.data() : nullptr);
       Config c;
       brings.resize(k_.table.size());
       for (size_t j = 0; j < brings.size(); ++j) {

@@ -1,6 +1,7 @@
 #include "matcher/partner_trie.h"
 
 #include <algorithm>
+#include <climits>
 
 namespace tarnaxel {
 namespace {
@@ -19,14 +20,15 @@ uint32_t code_of(const Item& item, int atom) {
 }  // namespace
 
 void PartnerTrie::build(const std::vector<Config>& configs, const std::vector<int>& shared, int forget,
-                        const Rule* rules) {
-  start(shared, forget, rules, configs.size());
+                        const Rule* rules, const int* left) {
+  start(shared, forget, rules, left, configs.size());
   for (size_t j = 0; j < configs.size(); ++j) code(j, configs[j]);
   finish(configs.size());
 }
 
-void PartnerTrie::build(const Table& table, const std::vector<int>& shared, int forget, const Rule* rules) {
-  start(shared, forget, rules, table.size());
+void PartnerTrie::build(const Table& table, const std::vector<int>& shared, int forget, const Rule* rules,
+                        const int* left) {
+  start(shared, forget, rules, left, table.size());
   Config c;
   for (size_t j = 0; j < table.size(); ++j) {
     decode(table, table.entries()[j], forget, c);
@@ -35,9 +37,11 @@ void PartnerTrie::build(const Table& table, const std::vector<int>& shared, int 
   finish(table.size());
 }
 
-void PartnerTrie::start(const std::vector<int>& shared, int forget, const Rule* rules, size_t size) {
+void PartnerTrie::start(const std::vector<int>& shared, int forget, const Rule* rules, const int* left,
+                        size_t size) {
   forget_ = forget;
   rules_ = rules;
+  left_ = left;
   // The forgotten atom's level first: it turns most branches away.
   shared_ = shared;
   std::stable_partition(shared_.begin(), shared_.end(), [forget](int atom) { return atom == forget; });
@@ -104,7 +108,7 @@ void PartnerTrie::collect(const Config& o) {
       side.present = o.items[i].atom == shared_[s];
       if (side.present) side.item = o.items[i];
     }
-    side.forgotten = shared_[s] == forget_;
+    side.left = shared_[s] == forget_ ? 0 : left_ != nullptr ? left_[shared_[s]] : INT_MAX;
   }
   walk(0, 0);
 }
@@ -123,23 +127,21 @@ void PartnerTrie::walk(uint32_t index, size_t level) {
   }
 }
 
-// The pair conditions of one shared atom, as PartnerIndex's lanes hold them.
+// The pair conditions of one shared atom, as PartnerIndex's lanes hold them,
+// and the bonds the joined item there still needs within those left.  At the
+// forgotten atom none are left: the rule must be able to leave.
 bool PartnerTrie::allows(const Side& side, uint32_t code) const {
-  if (code == 0) {
-    if (!side.present || !side.forgotten) return true;
-    const Item& it = side.item;
-    return can_leave(rules_[it.rule], it.used_children, it.root == side.atom);
-  }
+  if (code == 0) return !side.present || bonds_still_needed(rules_[side.item.rule], side.item) <= side.left;
   const uint32_t bits = code - 1;
   const uint16_t rule = static_cast<uint16_t>(bits >> 9);
   const uint8_t used = static_cast<uint8_t>(bits >> 1);
   const bool rooted = (bits & 1u) != 0;
-  if (!side.present) return !side.forgotten || can_leave(rules_[rule], used, rooted);
+  if (!side.present) return bonds_still_needed(rules_[rule], used, rooted) <= side.left;
   const Item& it = side.item;
   const bool visitor_rooted = it.root == side.atom;
   if (rule != it.rule || (used & it.used_children) != 0 || !(visitor_rooted || rooted)) return false;
-  return !side.forgotten ||
-         can_leave(rules_[rule], static_cast<uint8_t>(used | it.used_children), visitor_rooted && rooted);
+  return bonds_still_needed(rules_[rule], static_cast<uint8_t>(used | it.used_children), visitor_rooted && rooted) <=
+         side.left;
 }
 
 }  // namespace tarnaxel

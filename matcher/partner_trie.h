@@ -5,7 +5,9 @@
 // (rootedness, then per shared atom absent, or rule, used children and
 // whether rooted there), so a configuration walks only the branches it can
 // pair with; the configurations at the leaves it reaches are exactly the
-// partners PartnerIndex finds, visited in the same ascending order.
+// partners PartnerIndex finds, visited in the same ascending order, less
+// those whose items at a shared atom would need more bonds than the atom has
+// left outside the new bag.
 #pragma once
 
 #include <cstdint>
@@ -18,10 +20,13 @@ namespace tarnaxel {
 class PartnerTrie {
  public:
   // Indexes configs by the atoms of shared (ascending); forget, when not 0,
-  // is the atom the join forgets.
-  void build(const std::vector<Config>& configs, const std::vector<int>& shared, int forget, const Rule* rules);
+  // is the atom the join forgets; left, when not null, by atom the bonds
+  // outside the new bag (the forgotten atom has none).
+  void build(const std::vector<Config>& configs, const std::vector<int>& shared, int forget, const Rule* rules,
+             const int* left = nullptr);
   // The same over a table's configurations, decoded one at a time.
-  void build(const Table& table, const std::vector<int>& shared, int forget, const Rule* rules);
+  void build(const Table& table, const std::vector<int>& shared, int forget, const Rule* rules,
+             const int* left = nullptr);
 
   // Calls visit(j) for every position j of the indexed configurations that
   // can pair with o, ascending.
@@ -63,10 +68,10 @@ class PartnerTrie {
     int atom;
     bool present;
     Item item;
-    bool forgotten;
+    int left;  // bonds outside the new bag: an item there may need no more
   };
 
-  void start(const std::vector<int>& shared, int forget, const Rule* rules, size_t size);
+  void start(const std::vector<int>& shared, int forget, const Rule* rules, const int* left, size_t size);
   void code(size_t position, const Config& c);
   void finish(size_t size);
   // Builds the children of the node at index (level: the code read next).
@@ -87,6 +92,7 @@ class PartnerTrie {
   std::vector<uint64_t> marks_;
   int forget_ = 0;
   const Rule* rules_ = nullptr;
+  const int* left_ = nullptr;
 };
 
 }  // namespace tarnaxel

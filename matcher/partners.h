@@ -30,12 +30,15 @@ inline bool can_leave(const Rule& rule, uint8_t used, bool rooted_here) {
 // The bonds an item still needs at its atom before it can leave: a bond for
 // each plain child not yet met, and one to its parent while it is the root
 // of its tree and its state is not the first.  Each bond meets one of them.
-inline int bonds_still_needed(const Rule& rule, const Item& item) {
-  unsigned x = static_cast<unsigned>(full_mask(rule) & ~item.used_children);  // bits set: children not met
+inline int bonds_still_needed(const Rule& rule, uint8_t used, bool rooted_here) {
+  unsigned x = static_cast<unsigned>(full_mask(rule) & ~used);  // bits set: children not met
   x = x - ((x >> 1) & 0x55u);
   x = (x & 0x33u) + ((x >> 2) & 0x33u);
   x = (x + (x >> 4)) & 0x0Fu;
-  return static_cast<int>(x) + (item.root == item.atom && rule.state != 1 ? 1 : 0);
+  return static_cast<int>(x) + (rooted_here && rule.state != 1 ? 1 : 0);
+}
+inline int bonds_still_needed(const Rule& rule, const Item& item) {
+  return bonds_still_needed(rule, item.used_children, item.root == item.atom);
 }
 
 // A stored configuration unpacked for the pair loop.

@@ -54,17 +54,17 @@ inline std::string propanol(const std::string& tail = "M  END\n") {
 }
 inline std::string disulfide() { return sdf_record("disulfide", {"S", "S"}, {{1, 2, 1}}); }
 
-// A 5 x 10 grid of carbons: width 6, and a repeated group makes its
-// configuration tables grow far beyond a small memory limit.
-inline std::string grid_record() {
+// A grid of carbons.  The 5 x 10 one has width 6, and a repeated group makes
+// its configuration tables grow far beyond a small memory limit.
+inline std::string grid_record(int columns = 5, int rows = 10) {
   std::vector<BondSpec> bonds;
-  for (int r = 0; r < 10; ++r)
-    for (int c = 0; c < 5; ++c) {
-      int k = r * 5 + c + 1;
-      if (c + 1 < 5) bonds.push_back({k, k + 1, 1});
-      if (r + 1 < 10) bonds.push_back({k, k + 5, 1});
+  for (int r = 0; r < rows; ++r)
+    for (int c = 0; c < columns; ++c) {
+      int k = r * columns + c + 1;
+      if (c + 1 < columns) bonds.push_back({k, k + 1, 1});
+      if (r + 1 < rows) bonds.push_back({k, k + columns, 1});
     }
-  return sdf_record("grid", std::vector<std::string>(50, "C"), bonds);
+  return sdf_record("grid", std::vector<std::string>(static_cast<size_t>(columns * rows), "C"), bonds);
 }
 
 // The molecule graph of one record, coded through an automaton's label tables.

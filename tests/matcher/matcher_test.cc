@@ -159,8 +159,9 @@ TEST(Matcher, RemovingRulesChangesNoResult) {
     read_record(*corpus, Automaton(), 1, m, [](int, int) {});
     records.emplace_back(corpus->record());
   }
+  records.push_back(test::grid_record(4, 4));  // joins large enough to sort a side into a trie
   for (const char* pattern : {"CC(=O)O", "C1=CC=CC=C1C", "C(=O){N|O}C", "C{C}*O", "{C|N}{C|O}+", "C1CCNCC1",
-                              "O=C{C|N|O}*", "C%10CC%10", "CCCCCCC"}) {
+                              "O=C{C|N|O}*", "C%10CC%10", "CCCCCCC", "C{C}*C"}) {
     std::string p = pattern;
     std::unique_ptr<const Automaton> automaton = load_rules_from_text(compile_pattern(p));
     Matcher matcher(*automaton, SIZE_MAX);
