@@ -3,7 +3,9 @@
 #include "matcher/matcher.h"
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
+#include <unordered_map>
 
 #include <unistd.h>
 
@@ -94,6 +96,76 @@ class BagArena {
   size_t used_ = 0;
 };
 
+// The sealed tables of bond leaves met before, by what decides a leaf's
+// configurations: the options, both atoms' degrees and listed rules, and
+// the direction, label and weight of each directed edge between them.
+// Leaves of the same kind recur within and across molecules; a table is
+// kept with its atoms renamed 1 and 2, which keeps its order.
+class LeafCache {
+ public:
+  // The key of the leaf of atoms v < w with directed edges [first, last) of
+  // the sorted edge keys.
+  const std::vector<uint32_t>& key_of(const MatchContext& context, int v, int w, const std::vector<uint64_t>& edges,
+                                      size_t first, size_t last) {
+    const JoinScratch& s = context.scratch;
+    const MatchOptions& o = context.options;
+    key_.clear();
+    key_.push_back(static_cast<uint32_t>(o.ind | (o.span << 1) | (o.min << 2) | (o.every_rule << 3)));
+    for (int a : {v, w}) {
+      const size_t x = static_cast<size_t>(a);
+      key_.push_back(static_cast<uint32_t>(context.degree[x]));
+      key_.push_back(s.list_start[x + 1] - s.list_start[x]);
+      key_.push_back(s.ready_start[x] - s.list_start[x]);
+      key_.insert(key_.end(), s.rule_list.begin() + s.list_start[x], s.rule_list.begin() + s.list_start[x + 1]);
+    }
+    for (size_t i = first; i < last; ++i) {
+      const Edge& e = context.molecule.edges[edges[i] & ((1u << kEdgeKeyBits) - 1)];
+      uint64_t weight;
+      std::memcpy(&weight, &e.weight, sizeof weight);
+      key_.push_back(e.from == v ? 0u : 1u);
+      key_.push_back(static_cast<uint32_t>(e.label));
+      key_.push_back(static_cast<uint32_t>(weight));
+      key_.push_back(static_cast<uint32_t>(weight >> 32));
+    }
+    return key_;
+  }
+
+  // The table kept under the key just made, or null.
+  const Table* find() {
+    hash_ = 0x9E3779B97F4A7C15ull;
+    for (uint32_t x : key_) hash_ = (hash_ ^ x) * 0x100000001B3ull;
+    const auto at = by_hash_.find(hash_);
+    return at != by_hash_.end() && slots_[at->second].key == key_ ? &slots_[at->second].table : nullptr;
+  }
+
+  // Keeps a copy of a leaf's sealed table of atoms v < w under the key just
+  // made and looked up.
+  void keep(const Table& table, int v, int w, const ConfigStore& store) {
+    if (slots_.size() == kSlots) {
+      slots_.clear();
+      by_hash_.clear();
+    }
+    Slot& slot = slots_.emplace_back();
+    slot.key = key_;
+    store.start(slot.table, 1);
+    const uint16_t from[2] = {static_cast<uint16_t>(v), static_cast<uint16_t>(w)};
+    const uint16_t to[2] = {1, 2};
+    slot.table.copy_renamed(table, from, to);
+    by_hash_[hash_] = slots_.size() - 1;
+  }
+
+ private:
+  static constexpr size_t kSlots = 1024;
+  struct Slot {
+    std::vector<uint32_t> key;
+    Table table;
+  };
+  std::vector<uint32_t> key_;
+  uint64_t hash_ = 0;
+  std::vector<Slot> slots_;
+  std::unordered_map<uint64_t, size_t> by_hash_;
+};
+
 // Whether an atom alone fits a rule of the first state.
 bool fits_alone(const Automaton& a, const Atom& atom) {
   for (int r = 1; r <= a.rule_count; ++r)
@@ -128,6 +200,7 @@ struct MatcherStorage {
   Bag* root = nullptr;
   std::vector<Bag*> holding;
   JoinScratch scratch;
+  LeafCache leaves;
 };
 
 namespace {
@@ -156,8 +229,19 @@ void build_leaves(MatchContext& context, MatcherStorage& s) {
     leaf->is_leaf = 1;
     leaf->edge_list = {edge_of(edges[i])};
     context.store.start(leaf->table, 1);
-    for (; i < edges.size() && pair_key(edges[i]) == pair; ++i) add_leaf_configs(context, *leaf, edge_of(edges[i]));
-    context.store.seal(leaf->table);
+    size_t last = i;
+    while (last < edges.size() && pair_key(edges[last]) == pair) ++last;
+    s.leaves.key_of(context, v, w, edges, i, last);
+    if (const Table* kept = s.leaves.find()) {
+      const uint16_t from[2] = {1, 2};
+      const uint16_t to[2] = {static_cast<uint16_t>(v), static_cast<uint16_t>(w)};
+      context.store.copy_renamed(leaf->table, *kept, from, to);
+    } else {
+      for (size_t e = i; e < last; ++e) add_leaf_configs(context, *leaf, edge_of(edges[e]));
+      context.store.seal(leaf->table);
+      s.leaves.keep(leaf->table, v, w, context.store);
+    }
+    i = last;
     const BagSet::Key key = BagSet::key_of(*leaf);
     s.open_bags[static_cast<size_t>(v)].insert(key, leaf);
     s.open_bags[static_cast<size_t>(w)].insert(key, leaf);

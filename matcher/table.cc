@@ -275,6 +275,29 @@ void Table::relayout(size_t bit_length, size_t shift) {
   bit_length_ = bit_length;
 }
 
+void Table::copy_renamed(const Table& source, const uint16_t from[2], const uint16_t to[2]) {
+  auto renamed = [&](uint64_t atom) -> uint64_t { return atom == from[0] ? to[0] : atom == from[1] ? to[1] : atom; };
+  entries_ = source.entries_;
+  for (Entry& e : entries_) {
+    for (int i = 0; i < e.item_count; ++i) {
+      const uint64_t word = e.items[i];
+      const uint64_t atom = renamed(word >> 40);
+      const uint64_t root = renamed((word >> 24) & 0xFFFFu);
+      e.items[i] = (atom << 40) | (root << 24) | (word & 0xFFFFFFu);
+    }
+  }
+  words_ = source.words_;
+  counters_ = source.counters_;
+  index_.clear();
+  indexed_ = 0;
+}
+
+void ConfigStore::copy_renamed(Table& table, const Table& source, const uint16_t from[2], const uint16_t to[2]) const {
+  const size_t before = table.bytes();
+  table.copy_renamed(source, from, to);
+  charge(before, table.bytes());
+}
+
 void ConfigStore::relayout(Table& table, size_t bit_length, size_t shift) const {
   const size_t before = table.bytes();
   table.relayout(bit_length, shift);

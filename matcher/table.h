@@ -96,6 +96,10 @@ class Table {
   // Lays the bits out again for bit_length bits, every configuration's bits
   // moved up by shift (zeros below).
   void relayout(size_t bit_length, size_t shift);
+  // Replaces the configurations by those of a sealed table of the same
+  // layout with two atoms renamed: atom (and root) from[i] becomes to[i].
+  // Renaming keeps the key order when both pairs are in the same order.
+  void copy_renamed(const Table& source, const uint16_t from[2], const uint16_t to[2]);
 
   // Looking a key up in a large table waits on memory twice (its slot in the
   // index, then the configuration there); a caller with several keys at hand
@@ -183,6 +187,8 @@ class ConfigStore {
   void seal(Table& table) const;
   // Lays a table's bits out again and settles its charge.
   void relayout(Table& table, size_t bit_length, size_t shift) const;
+  // Table::copy_renamed into a table just started, charging it.
+  void copy_renamed(Table& table, const Table& source, const uint16_t from[2], const uint16_t to[2]) const;
   // Drops a table's charge (the table is being discarded).
   void release(const Table& table) const;
 
