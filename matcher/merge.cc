@@ -278,6 +278,7 @@ class Merger {
           pair(o, c);
         });
       });
+      give_back_if_large(brings);
       return;
     }
     std::vector<Config>& ks = c_.scratch.ks;
