@@ -55,6 +55,7 @@ struct JoinScratch {
   // with check_left, a configuration whose items need more is dropped.
   std::vector<int> left;
   bool check_left = false;
+  bool first_state_held = false;  // of the automaton: see RuleIndex
   Table spare;
   std::vector<Config> ks;  // the second side of a small join, decoded
   std::vector<Brings> brings;  // by configuration of the second side of a large join
@@ -112,8 +113,21 @@ inline bool item_fits(const MatchContext& context, const Item& item) {
 }
 inline bool bonds_suffice(const MatchContext& context, const ConfigKey& key) {
   if (!context.scratch.check_left) return true;
-  for (int i = 0; i < key.item_count; ++i)
+  bool rootless = false;
+  for (int i = 0; i < key.item_count; ++i) {
     if (!item_fits(context, key.items[i])) return false;
+    rootless = rootless || key.items[i].root == 0;
+  }
+  if (!rootless) return true;
+  // The root of the match is in the forgotten tree: a tree topped by the
+  // first state here needs a parent too.
+  for (int i = 0; i < key.item_count; ++i) {
+    const Item& item = key.items[i];
+    if (item.rule == 0 || item.root != item.atom || context.automaton.rules[item.rule].state != 1) continue;
+    if (!context.scratch.first_state_held ||
+        bonds_still_needed(context.automaton.rules[item.rule], item) + 1 > context.scratch.left[item.atom])
+      return false;
+  }
   return true;
 }
 

@@ -34,6 +34,7 @@ MatchContext::MatchContext(const Automaton& a, const MatchOptions& o, const Mole
   degree.assign(m.atom_count + 1, 0);
   s.left.resize(m.atom_count + 1);
   s.check_left = o.every_rule == 0;
+  s.first_state_held = a.index->first_state_held;
   spare.clear();
 }
 

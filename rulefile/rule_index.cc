@@ -24,6 +24,8 @@ void RuleIndex::list_rules(const Automaton& a) {
   int32_t max_state = 1;
   for (int r = 1; r <= a.rule_count; ++r) {
     const Rule& rule = a.rules[r];
+    const int children = std::min(rule.plain_count + rule.star_count, kMaxChildren);
+    for (int k = 0; k < children; ++k) first_state_held = first_state_held || rule.child_state[k] == 1;
     max_state = std::max(max_state, rule.state);
     for (int k = 0; k < kMaxChildren; ++k) max_state = std::max(max_state, rule.child_state[k]);
     if (rule.symbol >= 0 && static_cast<size_t>(rule.symbol) + 1 < by_symbol.size())

@@ -80,6 +80,9 @@ struct RuleIndex {
   std::vector<uint64_t> needed_bit;
   uint64_t needed_mask = 0;
   int needed_count = 0;  // the bits in needed_mask: the atoms a match takes at least
+  // Whether some rule holds the first state as a child: when none does, a
+  // tree topped by the first state can only be the root of the match.
+  bool first_state_held = false;
 
   // The steps of the build, and what the second hands to the third: by rule,
   // its sets, its needs, and whether it can never stand anywhere.

@@ -160,10 +160,16 @@ TEST(Matcher, RemovingRulesChangesNoResult) {
     records.emplace_back(corpus->record());
   }
   records.push_back(test::grid_record(4, 4));  // joins large enough to sort a side into a trie
+  std::vector<std::string> rule_texts;
   for (const char* pattern : {"CC(=O)O", "C1=CC=CC=C1C", "C(=O){N|O}C", "C{C}*O", "{C|N}{C|O}+", "C1CCNCC1",
                               "O=C{C|N|O}*", "C%10CC%10", "CCCCCCC", "C{C}*C"}) {
     std::string p = pattern;
-    std::unique_ptr<const Automaton> automaton = load_rules_from_text(compile_pattern(p));
+    rule_texts.push_back(compile_pattern(p));
+  }
+  // Written by hand: the first state is also held as a child.
+  rule_texts.push_back("q1,q2\nC\n1\nq1(C(1))\t->\tC(q2(1))\nq2(C(1))\t->\tC(q1(1))\nq2(C)\t\t->\tC\n");
+  for (const std::string& pattern : rule_texts) {
+    std::unique_ptr<const Automaton> automaton = load_rules_from_text(pattern);
     Matcher matcher(*automaton, SIZE_MAX);
     for (unsigned bits = 0; bits < 8; ++bits) {
       for (const std::string& record : records) {
