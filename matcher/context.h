@@ -31,6 +31,8 @@ struct PendingConfig {
 struct Brings {
   uint8_t present = 0;
   uint8_t short_alone = 0;
+  bool rootless = false;       // an item of a tree whose root is forgotten
+  bool root_apart = false;     // at its own atoms, a tree topped by the first state that cannot get a parent
   uint64_t once_own = 0;
   uint64_t once_shared = 0;
   uint64_t holds_own = 0;
@@ -38,10 +40,11 @@ struct Brings {
 };
 
 // Whether a pair is sure to fail: an item short of bonds with no partner
-// item to meet them, or a state held once (or two holders of one) at two
-// atoms.
+// item to meet them, a state held once (or two holders of one) at two atoms,
+// or a second root beside a tree whose root is forgotten.
 inline bool refused(const Brings& a, const Brings& b) {
   return ((a.short_alone & ~b.present) | (b.short_alone & ~a.present)) != 0 ||
+         (a.rootless && b.root_apart) || (b.rootless && a.root_apart) ||
          ((a.once_own & (b.once_own | b.once_shared)) | (b.once_own & a.once_shared)) != 0 ||
          ((a.holds_own & (b.holds_own | b.holds_shared)) | (b.holds_own & a.holds_shared)) != 0;
 }

@@ -314,9 +314,12 @@ class Merger {
       while (s < shared.size() && shared[s] < item.atom) ++s;
       const uint64_t once = once_[item.rule];
       const uint64_t holds = holder_[item.rule];
+      b.rootless = b.rootless || item.root == 0;
       if (s == shared.size() || shared[s] != item.atom) {
         b.once_own |= once;
         b.holds_own |= holds;
+        b.root_apart = b.root_apart || (c_.scratch.check_left && !c_.scratch.first_state_held && item.rule != 0 &&
+                                        item.root == item.atom && a_.rules[item.rule].state == 1);
         continue;
       }
       const uint8_t bit = static_cast<uint8_t>(1u << s);
