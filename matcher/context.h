@@ -106,14 +106,16 @@ struct MatchContext {
   Table& spare;                // the table a merge fills, storage kept between merges
 };
 
-// Whether every item of a configuration of the bag being made can still get
+// Whether an item of a configuration of the bag being made can still get
 // what it needs before it leaves (bonds_still_needed) over the bonds of its
-// atom not below that bag (JoinScratch::left).  Always true when
-// check_left is off.
+// atom not below that bag (JoinScratch::left).
 inline bool item_fits(const MatchContext& context, const Item& item) {
   return item.rule == 0 ||
          bonds_still_needed(context.automaton.rules[item.rule], item) <= context.scratch.left[item.atom];
 }
+// Whether every item of a configuration fits, and, when it holds a tree whose
+// root is forgotten (the root of the match), every tree topped by the first
+// state can still get a parent too.  Always true when check_left is off.
 inline bool bonds_suffice(const MatchContext& context, const ConfigKey& key) {
   if (!context.scratch.check_left) return true;
   bool rootless = false;
