@@ -10,6 +10,7 @@
 #include "matcher/table.h"
 #include "matcher/viable.h"
 #include "rulefile/automaton.h"
+#include "rulefile/rule_index.h"
 
 namespace tarnaxel {
 
@@ -58,7 +59,6 @@ struct JoinScratch {
   // with check_left, a configuration whose items need more is dropped.
   std::vector<int> left;
   bool check_left = false;
-  bool first_state_held = false;  // of the automaton: see RuleIndex
   Table spare;
   std::vector<Config> ks;  // the second side of a small join, decoded
   std::vector<Brings> brings;  // by configuration of the second side of a large join
@@ -129,7 +129,7 @@ inline bool bonds_suffice(const MatchContext& context, const ConfigKey& key) {
   for (int i = 0; i < key.item_count; ++i) {
     const Item& item = key.items[i];
     if (item.rule == 0 || item.root != item.atom || context.automaton.rules[item.rule].state != 1) continue;
-    if (!context.scratch.first_state_held ||
+    if (!context.automaton.index->first_state_held ||
         bonds_still_needed(context.automaton.rules[item.rule], item) + 1 > context.scratch.left[item.atom])
       return false;
   }

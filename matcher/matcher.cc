@@ -103,9 +103,9 @@ class BagArena {
 // kept with its atoms renamed 1 and 2, which keeps its order.
 class LeafCache {
  public:
-  // The key of the leaf of atoms v < w with directed edges [first, last) of
-  // the sorted edge keys.
-  const std::vector<uint32_t>& key_of(const MatchContext& context, int v, int w, const std::vector<uint64_t>& edges,
+  // Makes the key of the leaf of atoms v < w with directed edges
+  // [first, last) of the sorted edge keys, for find and keep.
+  void make_key(const MatchContext& context, int v, int w, const std::vector<uint64_t>& edges,
                                       size_t first, size_t last) {
     const JoinScratch& s = context.scratch;
     const MatchOptions& o = context.options;
@@ -127,7 +127,6 @@ class LeafCache {
       key_.push_back(static_cast<uint32_t>(weight));
       key_.push_back(static_cast<uint32_t>(weight >> 32));
     }
-    return key_;
   }
 
   // The table kept under the key just made, or null.
@@ -231,7 +230,7 @@ void build_leaves(MatchContext& context, MatcherStorage& s) {
     context.store.start(leaf->table, 1);
     size_t last = i;
     while (last < edges.size() && pair_key(edges[last]) == pair) ++last;
-    s.leaves.key_of(context, v, w, edges, i, last);
+    s.leaves.make_key(context, v, w, edges, i, last);
     if (const Table* kept = s.leaves.find()) {
       const uint16_t from[2] = {1, 2};
       const uint16_t to[2] = {static_cast<uint16_t>(v), static_cast<uint16_t>(w)};

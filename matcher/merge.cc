@@ -34,7 +34,6 @@ MatchContext::MatchContext(const Automaton& a, const MatchOptions& o, const Mole
   degree.assign(m.atom_count + 1, 0);
   s.left.resize(m.atom_count + 1);
   s.check_left = o.every_rule == 0;
-  s.first_state_held = a.index->first_state_held;
   spare.clear();
 }
 
@@ -318,7 +317,7 @@ class Merger {
       if (s == shared.size() || shared[s] != item.atom) {
         b.once_own |= once;
         b.holds_own |= holds;
-        b.root_apart = b.root_apart || (c_.scratch.check_left && !c_.scratch.first_state_held && item.rule != 0 &&
+        b.root_apart = b.root_apart || (c_.scratch.check_left && !a_.index->first_state_held && item.rule != 0 &&
                                         item.root == item.atom && a_.rules[item.rule].state == 1);
         continue;
       }
