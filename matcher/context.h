@@ -150,6 +150,10 @@ void add_leaf_configs(MatchContext& context, Bag& leaf, int u);
 // configurations that match some atom count.
 const Table::Entry* best_config(const MatchContext& context, const Table& table);
 
+// The atoms of the bag that merges n and k (both ascending) into vertices,
+// and by each of them the bonds below it into the scratch's met.
+void unite(MatchContext& context, const Bag& n, const Bag& k, std::vector<int>& vertices);
+
 // Merges bag k into bag n, forgetting atom f (0: none).  k is consumed.
 void merge_bags(MatchContext& context, Bag& n, Bag& k, int f);
 

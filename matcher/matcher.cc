@@ -12,6 +12,7 @@
 #include "common/fatal.h"
 #include "common/limits.h"
 #include "matcher/adjacency.h"
+#include "matcher/bag_kinds.h"
 #include "matcher/context.h"
 #include "matcher/order.h"
 #include "matcher/viable.h"
@@ -88,81 +89,17 @@ class BagArena {
     bag->table.clear();
     bag->is_leaf = 0;
     bag->edge_list.clear();
+    bag->kind = bag->first = bag->count = 0;
+    bag->needed = bag->copied = bag->accepted = bag->bond = 0;
     return bag;
   }
+  // The bags acquired since the restart, in order.
+  size_t size() const { return used_; }
+  Bag* at(size_t i) const { return bags_[i].get(); }
 
  private:
   std::vector<std::unique_ptr<Bag>> bags_;
   size_t used_ = 0;
-};
-
-// The sealed tables of bond leaves met before, by what decides a leaf's
-// configurations: the options, both atoms' degrees and listed rules, and
-// the direction, label and weight of each directed edge between them.
-// Leaves of the same kind recur within and across molecules; a table is
-// kept with its atoms renamed 1 and 2, which keeps its order.
-class LeafCache {
- public:
-  // Makes the key of the leaf of atoms v < w with directed edges
-  // [first, last) of the sorted edge keys, for find and keep.
-  void make_key(const MatchContext& context, int v, int w, const std::vector<uint64_t>& edges,
-                                      size_t first, size_t last) {
-    const JoinScratch& s = context.scratch;
-    const MatchOptions& o = context.options;
-    key_.clear();
-    key_.push_back(static_cast<uint32_t>(o.ind | (o.span << 1) | (o.min << 2) | (o.every_rule << 3)));
-    for (int a : {v, w}) {
-      const size_t x = static_cast<size_t>(a);
-      key_.push_back(static_cast<uint32_t>(context.degree[x]));
-      key_.push_back(s.list_start[x + 1] - s.list_start[x]);
-      key_.push_back(s.ready_start[x] - s.list_start[x]);
-      key_.insert(key_.end(), s.rule_list.begin() + s.list_start[x], s.rule_list.begin() + s.list_start[x + 1]);
-    }
-    for (size_t i = first; i < last; ++i) {
-      const Edge& e = context.molecule.edges[edges[i] & ((1u << kEdgeKeyBits) - 1)];
-      uint64_t weight;
-      std::memcpy(&weight, &e.weight, sizeof weight);
-      key_.push_back(e.from == v ? 0u : 1u);
-      key_.push_back(static_cast<uint32_t>(e.label));
-      key_.push_back(static_cast<uint32_t>(weight));
-      key_.push_back(static_cast<uint32_t>(weight >> 32));
-    }
-  }
-
-  // The table kept under the key just made, or null.
-  const Table* find() {
-    hash_ = 0x9E3779B97F4A7C15ull;
-    for (uint32_t x : key_) hash_ = (hash_ ^ x) * 0x100000001B3ull;
-    const auto at = by_hash_.find(hash_);
-    return at != by_hash_.end() && slots_[at->second].key == key_ ? &slots_[at->second].table : nullptr;
-  }
-
-  // Keeps a copy of a leaf's sealed table of atoms v < w under the key just
-  // made and looked up.
-  void keep(const Table& table, int v, int w, const ConfigStore& store) {
-    if (slots_.size() == kSlots) {
-      slots_.clear();
-      by_hash_.clear();
-    }
-    Slot& slot = slots_.emplace_back();
-    slot.key = key_;
-    store.start(slot.table, 1);
-    const uint16_t from[2] = {static_cast<uint16_t>(v), static_cast<uint16_t>(w)};
-    const uint16_t to[2] = {1, 2};
-    slot.table.copy_renamed(table, from, to);
-    by_hash_[hash_] = slots_.size() - 1;
-  }
-
- private:
-  static constexpr size_t kSlots = 1024;
-  struct Slot {
-    std::vector<uint32_t> key;
-    Table table;
-  };
-  std::vector<uint32_t> key_;
-  uint64_t hash_ = 0;
-  std::vector<Slot> slots_;
-  std::unordered_map<uint64_t, size_t> by_hash_;
 };
 
 // Whether an atom alone fits a rule of the first state.
@@ -199,14 +136,65 @@ struct MatcherStorage {
   Bag* root = nullptr;
   std::vector<Bag*> holding;
   JoinScratch scratch;
-  LeafCache leaves;
+  // The joins that make the bags, in order: bag k joined, atom forgotten.
+  struct Join {
+    Bag* bag;
+    int forget;
+  };
+  std::vector<Join> joins;
+  BagKinds kinds;
+  // Bags are told apart by kind in molecules of fewer than 64 atoms, whose
+  // neighbours fit a word per atom; reach: how many bonds apart joins look
+  // (0: they do not).
+  bool kinds_on = false;
+  int reach = 0;
+  std::vector<uint64_t> adjacent;
+  std::vector<Bag*> walk;
+  std::vector<int> forgetting;  // the atoms of the join that forgets
 };
 
 namespace {
 
+// A molecule's bags are planned first, with no table: which bags each
+// elimination joins, and each bag's kind.  Then only the tables asked for
+// are made, in the order the bags were planned: a bag of a kind met before
+// takes the kept table, and the bags below it are never filled.  Every
+// table made is the one the elimination would make, so the result does not
+// depend on what was kept.
+
+constexpr uint32_t kJoinTag = 0x80000000u;  // leaf descriptions start with the options, below it
+
+// Describes the leaf of atoms v < w with directed edges [first, last) of the
+// sorted edge keys.  An atom's listed rules follow from its degree and its
+// surviving rules.
+void describe_leaf(const MatchContext& context, std::vector<uint32_t>& key, int v, int w,
+                   const std::vector<uint64_t>& edges, size_t first, size_t last) {
+  const Viability& viable = *context.viable;
+  const MatchOptions& o = context.options;
+  key.clear();
+  key.push_back(static_cast<uint32_t>(o.ind | (o.span << 1) | (o.min << 2) | (o.every_rule << 3)));
+  for (int a : {v, w}) {
+    key.push_back(static_cast<uint32_t>(context.degree[static_cast<size_t>(a)]));
+    key.push_back(viable.slot(a));
+    const uint64_t* mask = viable.mask(a);
+    for (size_t i = 0; i < viable.mask_words(); ++i) {
+      key.push_back(static_cast<uint32_t>(mask[i]));
+      key.push_back(static_cast<uint32_t>(mask[i] >> 32));
+    }
+  }
+  for (size_t i = first; i < last; ++i) {
+    const Edge& e = context.molecule.edges[edges[i] & ((1u << kEdgeKeyBits) - 1)];
+    uint64_t weight;
+    std::memcpy(&weight, &e.weight, sizeof weight);
+    key.push_back(static_cast<uint32_t>((e.from == v ? 0u : 1u) | (static_cast<uint32_t>(e.label) << 1)));
+    key.push_back(static_cast<uint32_t>(weight));
+    key.push_back(static_cast<uint32_t>(weight >> 32));
+  }
+}
+
 // One leaf per bonded pair of atoms, recording its first directed edge;
 // every directed edge of the pair adds its configurations, in order.
-void build_leaves(MatchContext& context, MatcherStorage& s) {
+void plan_leaves(MatchContext& context, MatcherStorage& s) {
   const Molecule& molecule = context.molecule;
   std::vector<uint64_t>& edges = s.edges;
   edges.resize(molecule.edge_count);
@@ -226,19 +214,15 @@ void build_leaves(MatchContext& context, MatcherStorage& s) {
     leaf->vertices = {v, w};
     leaf->met[0] = leaf->met[1] = 1;
     leaf->is_leaf = 1;
+    leaf->bond = 1;
     leaf->edge_list = {edge_of(edges[i])};
-    context.store.start(leaf->table, 1);
     size_t last = i;
     while (last < edges.size() && pair_key(edges[last]) == pair) ++last;
-    s.leaves.make_key(context, v, w, edges, i, last);
-    if (const Table* kept = s.leaves.find()) {
-      const uint16_t from[2] = {1, 2};
-      const uint16_t to[2] = {static_cast<uint16_t>(v), static_cast<uint16_t>(w)};
-      context.store.copy_renamed(leaf->table, *kept, from, to);
-    } else {
-      for (size_t e = i; e < last; ++e) add_leaf_configs(context, *leaf, edge_of(edges[e]));
-      context.store.seal(leaf->table);
-      s.leaves.keep(leaf->table, v, w, context.store);
+    leaf->first = static_cast<uint32_t>(i);
+    leaf->count = static_cast<uint32_t>(last - i);
+    if (s.kinds_on) {
+      describe_leaf(context, s.kinds.key(), v, w, edges, i, last);
+      leaf->kind = s.kinds.kind_of();
     }
     i = last;
     const BagSet::Key key = BagSet::key_of(*leaf);
@@ -247,11 +231,97 @@ void build_leaves(MatchContext& context, MatcherStorage& s) {
   }
 }
 
-// Eliminates atom v: every bag that holds it is merged into a new bag, which
-// forgets v and joins a bag with the same atoms if there is one.
-void eliminate(MatchContext& context, MatcherStorage& s, int v) {
+// The bonds between atoms x and y, or reach + 1 when more.
+uint32_t bonds_apart(const MatcherStorage& s, int x, int y) {
+  const uint64_t target = uint64_t{1} << y;
+  uint64_t seen = uint64_t{1} << x;
+  uint64_t front = seen;
+  for (int d = 1; d <= s.reach; ++d) {
+    uint64_t next = 0;
+    for (uint64_t bits = front; bits != 0; bits &= bits - 1) next |= s.adjacent[static_cast<size_t>(__builtin_ctzll(bits))];
+    next &= ~seen;
+    if ((next & target) != 0) return static_cast<uint32_t>(d);
+    if (next == 0) break;
+    seen |= next;
+    front = next;
+  }
+  return static_cast<uint32_t>(s.reach + 1);
+}
+
+// The atoms of bag b as bits over u, both ascending, u holding them all.
+uint32_t positions(const std::vector<int>& u, const Bag& b) {
+  uint32_t bits = 0;
+  size_t i = 0;
+  for (int x : b.vertices) {
+    while (u[i] != x) ++i;
+    bits |= 1u << i;
+  }
+  return bits;
+}
+
+// Describes a bag made by joining bags into a new one, the last of those
+// bags holding v with it forgets v, then perhaps joining one more: u, the
+// atoms of the join that forgets, ascending; the kind of each bag joined and
+// its atoms among u (which tells every join on the way); where v stands in
+// u and its value; and how many bonds apart each two atoms of u are, but for
+// two atoms of one bag joined, whose kind tells already.
+void describe_bag(const MatchContext& context, const MatcherStorage& s, int v, const std::vector<Bag*>& joined,
+                  std::vector<uint32_t>& key) {
+  const std::vector<int>& u = s.forgetting;
+  uint32_t masks[kMaxBagAtoms + 1];
+  const size_t v_at = static_cast<size_t>(std::find(u.begin(), u.end(), v) - u.begin());
+  uint64_t value;
+  std::memcpy(&value, &context.molecule.atoms[static_cast<size_t>(v)].value, sizeof value);
+  key.assign({kJoinTag | static_cast<uint32_t>(u.size() << 8) | static_cast<uint32_t>(v_at),
+              static_cast<uint32_t>(value), static_cast<uint32_t>(value >> 32)});
+  for (size_t i = 0; i < joined.size(); ++i) {
+    masks[i] = positions(u, *joined[i]);
+    key.push_back(joined[i]->kind);
+    key.push_back(masks[i]);
+  }
+  if (s.reach == 0) return;
+  uint32_t word = 0;
+  int bytes = 0;
+  for (size_t i = 0; i < u.size(); ++i) {
+    for (size_t j = i + 1; j < u.size(); ++j) {
+      const uint32_t pair = (1u << i) | (1u << j);
+      if (std::any_of(masks, masks + joined.size(), [pair](uint32_t m) { return (m & pair) == pair; })) continue;
+      word |= bonds_apart(s, u[i], u[j]) << (8 * bytes);
+      if (++bytes == 4) {
+        key.push_back(word);
+        word = 0;
+        bytes = 0;
+      }
+    }
+  }
+  if (bytes != 0) key.push_back(word);
+}
+
+// Plans joining k into n, forgetting f (0: none): n takes the atoms of both
+// but f.
+void plan_join(MatchContext& context, MatcherStorage& s, Bag& n, Bag& k, int f) {
+  std::vector<int>& vertices = context.scratch.vertices;
+  vertices.clear();
+  unite(context, n, k, vertices);
+  s.joins.push_back({&k, f});
+  n.vertices.assign(vertices.begin(), vertices.end());
+  std::copy_n(context.scratch.met, vertices.size(), n.met);
+  if (f == 0) return;
+  s.forgetting.assign(vertices.begin(), vertices.end());
+  const auto at = std::find(n.vertices.begin(), n.vertices.end(), f);
+  if (at != n.vertices.end()) {
+    uint16_t* met = n.met + (at - n.vertices.begin());
+    std::copy(met + 1, n.met + n.vertices.size(), met);
+    n.vertices.erase(at);
+  }
+}
+
+// Plans eliminating atom v: every bag that holds it is joined into a new
+// bag, which forgets v and joins a bag with the same atoms if there is one.
+void plan_elimination(MatchContext& context, MatcherStorage& s, int v) {
   std::vector<BagSet>& open_bags = s.open_bags;
   Bag* bag = s.arena.acquire();
+  bag->first = static_cast<uint32_t>(s.joins.size());
   std::vector<Bag*>& holding = s.holding;
   holding.clear();
   open_bags[static_cast<size_t>(v)].for_each([&holding](Bag* k) { holding.push_back(k); });
@@ -260,18 +330,7 @@ void eliminate(MatchContext& context, MatcherStorage& s, int v) {
     const BagSet::Key key = BagSet::key_of(*k);
     for (int x : k->vertices)
       if (x != v) open_bags[static_cast<size_t>(x)].erase(key);
-    if (i + 1 < holding.size()) {
-      merge_bags(context, *bag, *k, 0);
-    } else {
-      merge_bags(context, *bag, *k, v);
-      const auto at = std::find(bag->vertices.begin(), bag->vertices.end(), v);
-      if (at != bag->vertices.end()) {
-        uint16_t* met = bag->met + (at - bag->vertices.begin());
-        std::copy(met + 1, bag->met + bag->vertices.size(), met);
-        bag->vertices.erase(at);
-      }
-      bag->is_leaf = 0;
-    }
+    plan_join(context, s, *bag, *k, i + 1 < holding.size() ? 0 : v);
   }
   open_bags[static_cast<size_t>(v)].clear();
   const BagSet::Key key = BagSet::key_of(*bag);
@@ -279,12 +338,118 @@ void eliminate(MatchContext& context, MatcherStorage& s, int v) {
   Bag* same = bag->vertices.empty() ? s.root : open_bags[static_cast<size_t>(bag->vertices[0])].find(key);
   if (same != nullptr) {
     s.neighbours.for_each(static_cast<size_t>(v), [&](size_t a) { open_bags[a].erase(key); });
-    merge_bags(context, *bag, *same, 0);
+    plan_join(context, s, *bag, *same, 0);
+    holding.push_back(same);
+  }
+  bag->count = static_cast<uint32_t>(s.joins.size() - bag->first);
+  if (s.kinds_on && !bag->vertices.empty() &&
+      std::all_of(holding.begin(), holding.end(), [](const Bag* k) { return k->kind != 0; })) {
+    describe_bag(context, s, v, holding, s.kinds.key());
+    bag->kind = s.kinds.kind_of();
   }
   if (bag->vertices.empty()) s.root = bag;
   s.neighbours.for_each(static_cast<size_t>(v), [&](size_t a) { open_bags[a].insert(key, bag); });
   // Eliminate v from the graph, adding fill edges between its neighbours.
   s.neighbours.eliminate(static_cast<size_t>(v));
+}
+
+// Marks the bags whose tables are asked for: the root's, and below a bag
+// whose table is made rather than copied, the bags it joins.
+void mark_needed(MatcherStorage& s) {
+  if (s.root == nullptr) return;
+  s.root->needed = 1;
+  for (size_t i = s.arena.size(); i-- > 0;) {
+    Bag* bag = s.arena.at(i);
+    if (!bag->needed) continue;
+    if (s.kinds.find(bag->kind) != nullptr) {
+      bag->copied = 1;
+      continue;
+    }
+    if (bag->bond) continue;
+    for (uint32_t j = bag->first; j < bag->first + bag->count; ++j) s.joins[j].bag->needed = 1;
+  }
+}
+
+// A bond leaf's table, from its directed edges.
+void fill_leaf(MatchContext& context, MatcherStorage& s, Bag& leaf) {
+  context.store.start(leaf.table, 1);
+  for (uint32_t e = leaf.first; e < leaf.first + leaf.count; ++e)
+    add_leaf_configs(context, leaf, static_cast<int>(s.edges[e] & ((1u << kEdgeKeyBits) - 1)));
+  context.store.seal(leaf.table);
+  if (s.kinds_on) s.kinds.keep(leaf, context.store);
+}
+
+// A joined bag's table, from the tables of the bags it joins.
+void fill_joined(MatchContext& context, MatcherStorage& s, Bag& bag) {
+  const bool accepted_before = context.accepted;
+  context.accepted = false;
+  bool below = false;
+  bag.vertices.clear();
+  for (uint32_t j = bag.first; j < bag.first + bag.count; ++j) {
+    const MatcherStorage::Join join = s.joins[j];
+    below = below || join.bag->accepted;
+    merge_bags(context, bag, *join.bag, join.forget);
+    if (join.forget == 0) continue;
+    const auto at = std::find(bag.vertices.begin(), bag.vertices.end(), join.forget);
+    if (at != bag.vertices.end()) {
+      uint16_t* met = bag.met + (at - bag.vertices.begin());
+      std::copy(met + 1, bag.met + bag.vertices.size(), met);
+      bag.vertices.erase(at);
+    }
+    bag.is_leaf = 0;
+  }
+  bag.accepted = static_cast<uint8_t>(context.accepted || below);
+  context.accepted = context.accepted || accepted_before;
+  if (!bag.vertices.empty()) s.kinds.keep(bag, context.store);
+}
+
+// A bag's table copied from the one kept for its kind; its bonds are those
+// of the leaves below it, in the order of its joins.
+void fill_copied(MatchContext& context, MatcherStorage& s, Bag& bag) {
+  const BagKinds::Kept& kept = *s.kinds.find(bag.kind);
+  if (!bag.bond) {
+    std::vector<Bag*>& walk = s.walk;
+    walk.assign(1, &bag);
+    while (!walk.empty()) {
+      Bag* b = walk.back();
+      walk.pop_back();
+      if (b->bond) {
+        bag.edge_list.push_back(b->edge_list[0]);
+        continue;
+      }
+      for (uint32_t j = b->first + b->count; j-- > b->first;) walk.push_back(s.joins[j].bag);
+    }
+  }
+  uint16_t from[kMaxBagAtoms];
+  uint16_t to[kMaxBagAtoms];
+  const size_t count = bag.vertices.size();
+  for (size_t i = 0; i < count; ++i) {
+    from[i] = static_cast<uint16_t>(i + 1);
+    to[i] = static_cast<uint16_t>(bag.vertices[i]);
+  }
+  context.store.start(bag.table, bag.edge_list.size());
+  context.store.copy_renamed(bag.table, kept.table, from, to, count);
+  bag.is_leaf = kept.is_leaf;
+  bag.accepted = kept.accepted;
+  context.accepted = context.accepted || kept.accepted;
+}
+
+// Whether bags are told apart by kind in this molecule, and how far apart
+// the joins look.
+void prepare_kinds(const MatchContext& context, MatcherStorage& s) {
+  const Molecule& molecule = context.molecule;
+  s.kinds_on = molecule.atom_count < 64;
+  if (!s.kinds_on) return;
+  s.kinds.trim();
+  s.reach = 0;
+  if (context.scratch.look_above) {
+    int most = 1;
+    for (const RuleIndex::Above& up : context.automaton.index->above_list) most = std::max(most, up.bonds);
+    s.reach = std::min(most, 254);
+  }
+  s.adjacent.assign(molecule.atom_count + 1, 0);
+  for (uint32_t u = 1; u <= molecule.edge_count; ++u)
+    s.adjacent[static_cast<size_t>(molecule.edges[u].from)] |= uint64_t{1} << molecule.edges[u].to;
 }
 
 }  // namespace
@@ -364,13 +529,22 @@ int Matcher::run_tables(const MatchOptions& options, const Molecule& molecule) {
   if (s.open_bags.size() < n + 1) s.open_bags.resize(n + 1);
   for (size_t a = 0; a <= n; ++a) s.open_bags[a].clear();
   s.root = nullptr;
-  build_leaves(context, s);
-
+  s.joins.clear();
+  prepare_kinds(context, s);
+  plan_leaves(context, s);
   for (int v : s.order) {
     if (v < 1 || static_cast<size_t>(v) > n || !s.remaining[static_cast<size_t>(v)])
       fail(Stream::err, "Error: Elimination Order is Wrong!");
     s.remaining[static_cast<size_t>(v)] = 0;
-    eliminate(context, s, v);
+    plan_elimination(context, s, v);
+  }
+  mark_needed(s);
+  for (size_t i = 0; i < s.arena.size(); ++i) {
+    Bag& bag = *s.arena.at(i);
+    if (!bag.needed) continue;
+    if (bag.copied) fill_copied(context, s, bag);
+    else if (bag.bond) fill_leaf(context, s, bag);
+    else fill_joined(context, s, bag);
   }
 
   // Every atom is eliminated: what is left is the root bag.

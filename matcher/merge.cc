@@ -515,6 +515,23 @@ const Table::Entry* best_config(const MatchContext& context, const Table& table)
   return best_of(context, table);
 }
 
+void unite(MatchContext& context, const Bag& n, const Bag& k, std::vector<int>& vertices) {
+  uint16_t* met = context.scratch.met;
+  const size_t a_count = n.vertices.size();
+  const size_t b_count = k.vertices.size();
+  size_t a = 0;
+  size_t b = 0;
+  while (a < a_count || b < b_count) {
+    if (vertices.size() == kMaxBagAtoms) fail(Stream::err, "Error: Elimination Order is Wrong!");
+    const int x = a == a_count ? k.vertices[b] : b == b_count ? n.vertices[a] : std::min(n.vertices[a], k.vertices[b]);
+    uint16_t bonds = 0;
+    if (a < a_count && n.vertices[a] == x) bonds = static_cast<uint16_t>(bonds + n.met[a++]);
+    if (b < b_count && k.vertices[b] == x) bonds = static_cast<uint16_t>(bonds + k.met[b++]);
+    met[vertices.size()] = bonds;
+    vertices.push_back(x);
+  }
+}
+
 namespace {
 
 // A join that pairs nothing and forgets nothing leaves one side's table as
@@ -534,25 +551,6 @@ bool whole_side(const MatchContext& context, Bag& n, Bag& k, int f, Table*& side
   if (!n.table.empty() && !ind && (!span || k.is_leaf)) side = &n.table;
   if (!k.table.empty() && !ind && (!span || n.is_leaf)) side = &k.table;
   return true;
-}
-
-// The atoms of the bag that merges n and k (both ascending) into vertices,
-// and by each of them the bonds below it into met.
-void unite(MatchContext& context, const Bag& n, const Bag& k, std::vector<int>& vertices) {
-  uint16_t* met = context.scratch.met;
-  const size_t a_count = n.vertices.size();
-  const size_t b_count = k.vertices.size();
-  size_t a = 0;
-  size_t b = 0;
-  while (a < a_count || b < b_count) {
-    if (vertices.size() == kMaxBagAtoms) fail(Stream::err, "Error: Elimination Order is Wrong!");
-    const int x = a == a_count ? k.vertices[b] : b == b_count ? n.vertices[a] : std::min(n.vertices[a], k.vertices[b]);
-    uint16_t bonds = 0;
-    if (a < a_count && n.vertices[a] == x) bonds = static_cast<uint16_t>(bonds + n.met[a++]);
-    if (b < b_count && k.vertices[b] == x) bonds = static_cast<uint16_t>(bonds + k.met[b++]);
-    met[vertices.size()] = bonds;
-    vertices.push_back(x);
-  }
 }
 
 // The bonds of each atom of the bag a join makes that are not below it.

@@ -275,8 +275,12 @@ void Table::relayout(size_t bit_length, size_t shift) {
   bit_length_ = bit_length;
 }
 
-void Table::copy_renamed(const Table& source, const uint16_t from[2], const uint16_t to[2]) {
-  auto renamed = [&](uint64_t atom) -> uint64_t { return atom == from[0] ? to[0] : atom == from[1] ? to[1] : atom; };
+void Table::copy_renamed(const Table& source, const uint16_t* from, const uint16_t* to, size_t count) {
+  auto renamed = [&](uint64_t atom) -> uint64_t {
+    for (size_t i = 0; i < count; ++i)
+      if (atom == from[i]) return to[i];
+    return atom;
+  };
   entries_ = source.entries_;
   for (Entry& e : entries_) {
     for (int i = 0; i < e.item_count; ++i) {
@@ -292,9 +296,10 @@ void Table::copy_renamed(const Table& source, const uint16_t from[2], const uint
   indexed_ = 0;
 }
 
-void ConfigStore::copy_renamed(Table& table, const Table& source, const uint16_t from[2], const uint16_t to[2]) const {
+void ConfigStore::copy_renamed(Table& table, const Table& source, const uint16_t* from, const uint16_t* to,
+                               size_t count) const {
   const size_t before = table.bytes();
-  table.copy_renamed(source, from, to);
+  table.copy_renamed(source, from, to, count);
   charge(before, table.bytes());
 }
 

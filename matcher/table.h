@@ -97,9 +97,9 @@ class Table {
   // moved up by shift (zeros below).
   void relayout(size_t bit_length, size_t shift);
   // Replaces the configurations by those of a sealed table of the same
-  // layout with two atoms renamed: atom (and root) from[i] becomes to[i].
-  // Renaming keeps the key order when both pairs are in the same order.
-  void copy_renamed(const Table& source, const uint16_t from[2], const uint16_t to[2]);
+  // layout with count atoms renamed: atom (and root) from[i] becomes to[i].
+  // Renaming keeps the key order when both lists ascend.
+  void copy_renamed(const Table& source, const uint16_t* from, const uint16_t* to, size_t count);
 
   // Looking a key up in a large table waits on memory twice (its slot in the
   // index, then the configuration there); a caller with several keys at hand
@@ -169,6 +169,17 @@ struct Bag {
   Table table;
   uint8_t is_leaf = 0;
   std::vector<int> edge_list;  // bit i of a configuration's bonds is edge_list[i]
+
+  // How the matcher makes the bag, planned before any table is filled: its
+  // kind (0: none, never copied), and the joins that make it, or for a bond
+  // leaf its directed edges, a range of the matcher's sorted edge keys.
+  uint32_t kind = 0;
+  uint32_t first = 0;
+  uint32_t count = 0;
+  uint8_t bond = 0;      // a bond leaf
+  uint8_t needed = 0;    // its table is asked for
+  uint8_t copied = 0;    // its table is a copy of one of the same kind
+  uint8_t accepted = 0;  // making its table completed a configuration with a matched atom
 };
 
 // What every table of one molecule shares: the counter count, the option
@@ -188,7 +199,7 @@ class ConfigStore {
   // Lays a table's bits out again and settles its charge.
   void relayout(Table& table, size_t bit_length, size_t shift) const;
   // Table::copy_renamed into a table just started, charging it.
-  void copy_renamed(Table& table, const Table& source, const uint16_t from[2], const uint16_t to[2]) const;
+  void copy_renamed(Table& table, const Table& source, const uint16_t* from, const uint16_t* to, size_t count) const;
   // Drops a table's charge (the table is being discarded).
   void release(const Table& table) const;
 

@@ -120,11 +120,13 @@ bool Viability::compute(const Automaton& automaton, const Molecule& molecule, co
 
   candidates_.resize(n + 1);
   listed_.resize(n + 1);
+  slots_.resize(n + 1);
   alive_.resize((n + 1) * mask_words_);
   sets_.resize((n + 1) * set_words_);
   near_.resize((n + 1) * set_words_);
   for (size_t a = 1; a <= n; ++a) {
     const size_t slot = index.slot_of(molecule.atoms[a].label);
+    slots_[a] = static_cast<uint32_t>(slot);
     const std::vector<uint16_t>& list = index.by_symbol[slot];
     candidates_[a] = list.data();
     listed_[a] = index.listed_start[slot];

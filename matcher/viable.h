@@ -42,6 +42,12 @@ class Viability {
     return false;
   }
 
+  // What decides the surviving rules of an atom: its label's slot in the
+  // rule index and mask_words() words of bits over that label's rules.
+  uint32_t slot(int atom) const { return slots_[static_cast<size_t>(atom)]; }
+  const uint64_t* mask(int atom) const { return alive_.data() + static_cast<size_t>(atom) * mask_words_; }
+  size_t mask_words() const { return mask_words_; }
+
   // Calls visit(rule) for each surviving rule of atom, in ascending order.
   template <typename Visit>
   void for_each(int atom, Visit visit) const {
@@ -86,6 +92,7 @@ class Viability {
   size_t mask_words_ = 1;  // words of an atom's surviving-rule mask
   std::vector<const uint16_t*> candidates_;  // by atom: the rules of its label, ascending
   std::vector<size_t> listed_;               // by atom: its label's start in the listed sets and needs
+  std::vector<uint32_t> slots_;              // by atom: its label's slot
   std::vector<uint64_t> alive_;              // by atom: bit c for candidate c surviving
   std::vector<uint32_t> out_start_;          // by atom: its directed edges in out_
   std::vector<uint32_t> out_;

@@ -1,0 +1,57 @@
+// Kinds of bags, and the tables of the kinds met before.
+//
+// A bag's table is decided by how the bag is made.  A bond leaf's by the
+// options, both atoms' degrees and listed rules, and each directed edge's
+// direction, label and weight; a joined bag's by the kinds it joins in
+// order, how their atoms interleave, the atom each join forgets and its
+// value, and how many bonds apart the atoms of each join are, as far as the
+// joins look.  Each description met is numbered: its kind.  Bags of one
+// kind, in one molecule or in two, have the same table but for the numbers
+// of their atoms, so a table is kept with its atoms renamed 1, 2, ... in
+// ascending order (which keeps its order), and a later bag of the kind
+// takes a copy renamed back.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <unordered_map>
+#include <vector>
+
+#include "matcher/table.h"
+
+namespace tarnaxel {
+
+class BagKinds {
+ public:
+  struct Kept {
+    Table table;  // its atoms renamed 1, 2, ...
+    uint8_t present = 0;
+    uint8_t is_leaf = 0;
+    uint8_t accepted = 0;
+  };
+
+  // The description being made, for kind_of.
+  std::vector<uint32_t>& key() { return key_; }
+  // The kind of the description in key(), numbered from 1 as first met; 0
+  // when another description has the same hash (never kept).
+  uint32_t kind_of();
+  // The table kept for a kind, or null.
+  const Kept* find(uint32_t kind) const {
+    return kind != 0 && kept_[kind - 1].present ? &kept_[kind - 1] : nullptr;
+  }
+  // Keeps a copy of a bag's sealed table under its kind.
+  void keep(const Bag& bag, const ConfigStore& store);
+  // Between molecules: forgets every kind once they hold too much.
+  void trim();
+
+ private:
+  std::vector<uint32_t> key_;
+  std::unordered_map<uint64_t, uint32_t> by_hash_;
+  std::vector<uint32_t> pool_;   // the descriptions, one after another
+  std::vector<size_t> start_{0};  // kind k's description starts at start_[k - 1]
+  std::deque<Kept> kept_;         // by kind - 1
+  size_t bytes_ = 0;
+};
+
+}  // namespace tarnaxel
