@@ -15,7 +15,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
-#include <unordered_map>
 #include <vector>
 
 #include "matcher/table.h"
@@ -27,31 +26,37 @@ class BagKinds {
   struct Kept {
     Table table;  // its atoms renamed 1, 2, ...
     uint8_t present = 0;
+    uint8_t again = 0;  // the kind was met more than once
     uint8_t is_leaf = 0;
     uint8_t accepted = 0;
   };
 
   // The description being made, for kind_of.
   std::vector<uint32_t>& key() { return key_; }
-  // The kind of the description in key(), numbered from 1 as first met; 0
-  // when another description has the same hash (never kept).
+  // The kind of the description in key(), numbered from 1 as first met.
   uint32_t kind_of();
+  // Whether the last kind_of met its description for the first time.
+  bool fresh() const { return fresh_; }
   // The table kept for a kind, or null.
   const Kept* find(uint32_t kind) const {
     return kind != 0 && kept_[kind - 1].present ? &kept_[kind - 1] : nullptr;
   }
-  // Keeps a copy of a bag's sealed table under its kind.
+  // Keeps a copy of a bag's sealed table under its kind, once the kind has
+  // been met twice: most kinds met once are never met again.
   void keep(const Bag& bag, const ConfigStore& store);
   // Between molecules: forgets every kind once they hold too much.
   void trim();
 
  private:
+  void grow();
   std::vector<uint32_t> key_;
-  std::unordered_map<uint64_t, uint32_t> by_hash_;
+  // Open addressing by hash: 0 empty, else the hash's high half over the kind.
+  std::vector<uint64_t> slots_ = std::vector<uint64_t>(1024, 0);
   std::vector<uint32_t> pool_;   // the descriptions, one after another
   std::vector<size_t> start_{0};  // kind k's description starts at start_[k - 1]
   std::deque<Kept> kept_;         // by kind - 1
   size_t bytes_ = 0;
+  bool fresh_ = false;
 };
 
 }  // namespace tarnaxel

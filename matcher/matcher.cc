@@ -3,6 +3,7 @@
 #include "matcher/matcher.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <memory>
 #include <unordered_map>
@@ -90,7 +91,7 @@ class BagArena {
     bag->is_leaf = 0;
     bag->edge_list.clear();
     bag->kind = bag->first = bag->count = 0;
-    bag->needed = bag->copied = bag->accepted = bag->bond = 0;
+    bag->needed = bag->copied = bag->accepted = bag->bond = bag->fresh = 0;
     return bag;
   }
   // The bags acquired since the restart, in order.
@@ -174,19 +175,21 @@ void describe_leaf(const MatchContext& context, std::vector<uint32_t>& key, int 
   key.clear();
   key.push_back(static_cast<uint32_t>(o.ind | (o.span << 1) | (o.min << 2) | (o.every_rule << 3)));
   for (int a : {v, w}) {
-    key.push_back(static_cast<uint32_t>(context.degree[static_cast<size_t>(a)]));
-    key.push_back(viable.slot(a));
+    key.push_back(static_cast<uint32_t>(context.degree[static_cast<size_t>(a)] << 16) | viable.slot(a));
     const uint64_t* mask = viable.mask(a);
     for (size_t i = 0; i < viable.mask_words(); ++i) {
       key.push_back(static_cast<uint32_t>(mask[i]));
       key.push_back(static_cast<uint32_t>(mask[i] >> 32));
     }
   }
+  // Each directed edge: its direction and label, and its weight unless 1.
   for (size_t i = first; i < last; ++i) {
     const Edge& e = context.molecule.edges[edges[i] & ((1u << kEdgeKeyBits) - 1)];
+    const bool weighed = e.weight != 1.0 || std::signbit(e.weight);
+    key.push_back((e.from == v ? 0u : 1u) | (static_cast<uint32_t>(e.label) << 2) | (weighed ? 2u : 0u));
+    if (!weighed) continue;
     uint64_t weight;
     std::memcpy(&weight, &e.weight, sizeof weight);
-    key.push_back(static_cast<uint32_t>((e.from == v ? 0u : 1u) | (static_cast<uint32_t>(e.label) << 1)));
     key.push_back(static_cast<uint32_t>(weight));
     key.push_back(static_cast<uint32_t>(weight >> 32));
   }
@@ -223,6 +226,7 @@ void plan_leaves(MatchContext& context, MatcherStorage& s) {
     if (s.kinds_on) {
       describe_leaf(context, s.kinds.key(), v, w, edges, i, last);
       leaf->kind = s.kinds.kind_of();
+      leaf->fresh = s.kinds.fresh();
     }
     i = last;
     const BagSet::Key key = BagSet::key_of(*leaf);
@@ -270,10 +274,16 @@ void describe_bag(const MatchContext& context, const MatcherStorage& s, int v, c
   const std::vector<int>& u = s.forgetting;
   uint32_t masks[kMaxBagAtoms + 1];
   const size_t v_at = static_cast<size_t>(std::find(u.begin(), u.end(), v) - u.begin());
-  uint64_t value;
-  std::memcpy(&value, &context.molecule.atoms[static_cast<size_t>(v)].value, sizeof value);
-  key.assign({kJoinTag | static_cast<uint32_t>(u.size() << 8) | static_cast<uint32_t>(v_at),
-              static_cast<uint32_t>(value), static_cast<uint32_t>(value >> 32)});
+  // v's value, unless 0.
+  const double v_value = context.molecule.atoms[static_cast<size_t>(v)].value;
+  const bool valued = v_value != 0.0 || std::signbit(v_value);
+  key.assign(1, kJoinTag | (valued ? 1u << 16 : 0u) | static_cast<uint32_t>(u.size() << 8) | static_cast<uint32_t>(v_at));
+  if (valued) {
+    uint64_t value;
+    std::memcpy(&value, &v_value, sizeof value);
+    key.push_back(static_cast<uint32_t>(value));
+    key.push_back(static_cast<uint32_t>(value >> 32));
+  }
   for (size_t i = 0; i < joined.size(); ++i) {
     masks[i] = positions(u, *joined[i]);
     key.push_back(joined[i]->kind);
@@ -297,27 +307,30 @@ void describe_bag(const MatchContext& context, const MatcherStorage& s, int v, c
   if (bytes != 0) key.push_back(word);
 }
 
-// Plans joining k into n, forgetting f (0: none): n takes the atoms of both
-// but f.
-void plan_join(MatchContext& context, MatcherStorage& s, Bag& n, Bag& k, int f) {
-  std::vector<int>& vertices = context.scratch.vertices;
-  vertices.clear();
-  unite(context, n, k, vertices);
-  s.joins.push_back({&k, f});
-  n.vertices.assign(vertices.begin(), vertices.end());
-  std::copy_n(context.scratch.met, vertices.size(), n.met);
-  if (f == 0) return;
-  s.forgetting.assign(vertices.begin(), vertices.end());
-  const auto at = std::find(n.vertices.begin(), n.vertices.end(), f);
-  if (at != n.vertices.end()) {
-    uint16_t* met = n.met + (at - n.vertices.begin());
-    std::copy(met + 1, n.met + n.vertices.size(), met);
-    n.vertices.erase(at);
+// The atoms of the bags joined, ascending, into u, and by each of them the
+// bonds below it into met.
+void unite_all(const std::vector<Bag*>& joined, std::vector<int>& u, uint16_t* met) {
+  u.clear();
+  for (const Bag* b : joined) {
+    for (size_t i = 0; i < b->vertices.size(); ++i) {
+      const int x = b->vertices[i];
+      size_t at = u.size();
+      while (at > 0 && u[at - 1] > x) --at;
+      if (at > 0 && u[at - 1] == x) {
+        met[at - 1] = static_cast<uint16_t>(met[at - 1] + b->met[i]);
+        continue;
+      }
+      if (u.size() == kMaxBagAtoms) fail(Stream::err, "Error: Elimination Order is Wrong!");
+      u.insert(u.begin() + static_cast<long>(at), x);
+      std::copy_backward(met + at, met + u.size() - 1, met + u.size());
+      met[at] = b->met[i];
+    }
   }
 }
 
 // Plans eliminating atom v: every bag that holds it is joined into a new
-// bag, which forgets v and joins a bag with the same atoms if there is one.
+// bag, the last join forgetting v, and the new bag joins a bag with the same
+// atoms if there is one.
 void plan_elimination(MatchContext& context, MatcherStorage& s, int v) {
   std::vector<BagSet>& open_bags = s.open_bags;
   Bag* bag = s.arena.acquire();
@@ -330,22 +343,33 @@ void plan_elimination(MatchContext& context, MatcherStorage& s, int v) {
     const BagSet::Key key = BagSet::key_of(*k);
     for (int x : k->vertices)
       if (x != v) open_bags[static_cast<size_t>(x)].erase(key);
-    plan_join(context, s, *bag, *k, i + 1 < holding.size() ? 0 : v);
+    s.joins.push_back({k, i + 1 < holding.size() ? 0 : v});
   }
   open_bags[static_cast<size_t>(v)].clear();
+  std::vector<int>& u = s.forgetting;
+  unite_all(holding, u, bag->met);
+  bag->vertices = u;
+  const auto at = std::find(bag->vertices.begin(), bag->vertices.end(), v);
+  if (at != bag->vertices.end()) {
+    uint16_t* met = bag->met + (at - bag->vertices.begin());
+    std::copy(met + 1, bag->met + bag->vertices.size(), met);
+    bag->vertices.erase(at);
+  }
   const BagSet::Key key = BagSet::key_of(*bag);
   // A bag with the same atoms is listed under each of them.
   Bag* same = bag->vertices.empty() ? s.root : open_bags[static_cast<size_t>(bag->vertices[0])].find(key);
   if (same != nullptr) {
     s.neighbours.for_each(static_cast<size_t>(v), [&](size_t a) { open_bags[a].erase(key); });
-    plan_join(context, s, *bag, *same, 0);
+    s.joins.push_back({same, 0});
+    for (size_t i = 0; i < same->vertices.size(); ++i) bag->met[i] = static_cast<uint16_t>(bag->met[i] + same->met[i]);
     holding.push_back(same);
   }
   bag->count = static_cast<uint32_t>(s.joins.size() - bag->first);
   if (s.kinds_on && !bag->vertices.empty() &&
-      std::all_of(holding.begin(), holding.end(), [](const Bag* k) { return k->kind != 0; })) {
+      std::all_of(holding.begin(), holding.end(), [](const Bag* k) { return k->kind != 0 && !k->fresh; })) {
     describe_bag(context, s, v, holding, s.kinds.key());
     bag->kind = s.kinds.kind_of();
+    bag->fresh = s.kinds.fresh();
   }
   if (bag->vertices.empty()) s.root = bag;
   s.neighbours.for_each(static_cast<size_t>(v), [&](size_t a) { open_bags[a].insert(key, bag); });

@@ -177,6 +177,7 @@ struct Bag {
   uint32_t first = 0;
   uint32_t count = 0;
   uint8_t bond = 0;      // a bond leaf
+  uint8_t fresh = 0;     // its kind is new: a bag joining it is of no kind
   uint8_t needed = 0;    // its table is asked for
   uint8_t copied = 0;    // its table is a copy of one of the same kind
   uint8_t accepted = 0;  // making its table completed a configuration with a matched atom

@@ -150,16 +150,23 @@ TEST(Matcher, RingsAndWidth) {
 // from every rule and pair: the code, width, score and match of real
 // molecules, for patterns with rings, groups and repetitions, under every
 // option set.
-TEST(Matcher, RemovingRulesChangesNoResult) {
+// The first count records of the benchmark corpus, and a 4 x 4 carbon grid,
+// whose joins are large enough to sort a side into a trie.
+std::vector<std::string> corpus_records(size_t count) {
   std::unique_ptr<LineReader> corpus = LineReader::open(std::string(TARNAXEL_SOURCE_DIR) + "/bench/corpus.sdf.gz");
-  ASSERT_NE(corpus, nullptr);
   std::vector<std::string> records;
-  while (records.size() < 120 && corpus->begin_record()) {
+  while (corpus != nullptr && records.size() < count && corpus->begin_record()) {
     Molecule m;
     read_record(*corpus, Automaton(), 1, m, [](int, int) {});
     records.emplace_back(corpus->record());
   }
-  records.push_back(test::grid_record(4, 4));  // joins large enough to sort a side into a trie
+  records.push_back(test::grid_record(4, 4));
+  return records;
+}
+
+TEST(Matcher, RemovingRulesChangesNoResult) {
+  const std::vector<std::string> records = corpus_records(120);
+  ASSERT_EQ(records.size(), 121u);
   std::vector<std::string> rule_texts;
   for (const char* pattern : {"CC(=O)O", "C1=CC=CC=C1C", "C(=O){N|O}C", "C{C}*O", "{C|N}{C|O}+", "C1CCNCC1",
                               "O=C{C|N|O}*", "C%10CC%10", "CCCCCCC", "C{C}*C"}) {
@@ -185,6 +192,32 @@ TEST(Matcher, RemovingRulesChangesNoResult) {
         ASSERT_EQ(std::make_tuple(pruned.result, pruned.width, pruned.score, pruned.edges),
                   std::make_tuple(every.result, every.width, every.score, every.edges))
             << pattern << " options " << bits << "\n" << record;
+      }
+    }
+  }
+}
+
+// A matcher copies the table of a bag of a kind it has made before; a
+// matcher new to the record makes every table.  The long-lived matcher
+// judges every record twice, the second time with its kinds met.
+TEST(Matcher, CopiedTablesChangeNoResult) {
+  const std::vector<std::string> records = corpus_records(150);
+  for (const char* pattern : {"C1=CC=CC=C1C", "C{C}*O", "C(=O){N|O}C", "{C|N}{C|O}+"}) {
+    std::string p = pattern;
+    std::unique_ptr<const Automaton> automaton = load_rules_from_text(compile_pattern(p));
+    Matcher kept(*automaton, SIZE_MAX);
+    for (int pass = 0; pass < 2; ++pass) {
+      for (unsigned bits = 0; bits < 8; ++bits) {
+        const MatchOptions options = with(bits & 1u, bits & 2u, bits & 4u);
+        for (const std::string& record : records) {
+          Molecule m = test::molecule_of(*automaton, record);
+          Matcher fresh(*automaton, SIZE_MAX);
+          const MatchResult& a = fresh.match(options, m);
+          const MatchResult& b = kept.match(options, m);
+          ASSERT_EQ(std::make_tuple(a.result, a.width, a.score, a.match_edges),
+                    std::make_tuple(b.result, b.width, b.score, b.match_edges))
+              << pattern << " options " << bits << " pass " << pass << "\n" << record;
+        }
       }
     }
   }
