@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <stdexcept>
 #include <unordered_map>
 
 #include <unistd.h>
@@ -379,13 +380,13 @@ void plan_elimination(MatchContext& context, MatcherStorage& s, int v) {
 
 // Marks the bags whose tables are asked for: the root's, and below a bag
 // whose table is made rather than copied, the bags it joins.
-void mark_needed(MatcherStorage& s) {
+void mark_needed(MatcherStorage& s, bool every_table) {
   if (s.root == nullptr) return;
   s.root->needed = 1;
   for (size_t i = s.arena.size(); i-- > 0;) {
     Bag* bag = s.arena.at(i);
     if (!bag->needed) continue;
-    if (s.kinds.find(bag->kind) != nullptr) {
+    if (!every_table && s.kinds.find(bag->kind) != nullptr) {
       bag->copied = 1;
       continue;
     }
@@ -394,12 +395,31 @@ void mark_needed(MatcherStorage& s) {
   }
 }
 
+// With check_copies: a bag's table made, against the copy its kind would give.
+void check_copy(const MatchContext& context, MatcherStorage& s, const Bag& bag) {
+  if (!context.options.check_copies) return;
+  const BagKinds::Kept* kept = s.kinds.find(bag.kind);
+  if (kept == nullptr) return;
+  uint16_t from[kMaxBagAtoms];
+  uint16_t to[kMaxBagAtoms];
+  for (size_t i = 0; i < bag.vertices.size(); ++i) {
+    from[i] = static_cast<uint16_t>(i + 1);
+    to[i] = static_cast<uint16_t>(bag.vertices[i]);
+  }
+  Table copy;
+  context.store.start(copy, bag.table.bit_length());
+  copy.copy_renamed(kept->table, from, to, bag.vertices.size());
+  if (!copy.same_as(bag.table) || kept->is_leaf != bag.is_leaf || kept->accepted != bag.accepted)
+    throw std::logic_error("a bag's table differs from the one kept for its kind");
+}
+
 // A bond leaf's table, from its directed edges.
 void fill_leaf(MatchContext& context, MatcherStorage& s, Bag& leaf) {
   context.store.start(leaf.table, 1);
   for (uint32_t e = leaf.first; e < leaf.first + leaf.count; ++e)
     add_leaf_configs(context, leaf, static_cast<int>(s.edges[e] & ((1u << kEdgeKeyBits) - 1)));
   context.store.seal(leaf.table);
+  check_copy(context, s, leaf);
   if (s.kinds_on) s.kinds.keep(leaf, context.store);
 }
 
@@ -424,7 +444,9 @@ void fill_joined(MatchContext& context, MatcherStorage& s, Bag& bag) {
   }
   bag.accepted = static_cast<uint8_t>(context.accepted || below);
   context.accepted = context.accepted || accepted_before;
-  if (!bag.vertices.empty()) s.kinds.keep(bag, context.store);
+  if (bag.vertices.empty()) return;
+  check_copy(context, s, bag);
+  s.kinds.keep(bag, context.store);
 }
 
 // A bag's table copied from the one kept for its kind; its bonds are those
@@ -562,7 +584,7 @@ int Matcher::run_tables(const MatchOptions& options, const Molecule& molecule) {
     s.remaining[static_cast<size_t>(v)] = 0;
     plan_elimination(context, s, v);
   }
-  mark_needed(s);
+  mark_needed(s, options.check_copies != 0);
   for (size_t i = 0; i < s.arena.size(); ++i) {
     Bag& bag = *s.arena.at(i);
     if (!bag.needed) continue;

@@ -28,6 +28,9 @@ struct MatchOptions {
   uint8_t every_rule = 0;   // never set by the command line: tables from every rule and
                             // every pair, none removed as unable to finish (to check that
                             // removal changes nothing)
+  uint8_t check_copies = 0;  // never set by the command line: every table is made, and one
+                             // whose kind has a kept table must equal it (std::logic_error
+                             // otherwise), to check that a kind tells its table
 };
 
 // The options of the command line.
