@@ -74,7 +74,6 @@ void BagKinds::keep(const Bag& bag, const ConfigStore& store) {
   store.start(kept.table, bag.table.bit_length());
   kept.table.copy_renamed(bag.table, from, to, count);
   kept.present = 1;
-  kept.is_leaf = bag.is_leaf;
   kept.accepted = bag.accepted;
   bytes_ += kept.table.bytes() + sizeof(Kept);
 }

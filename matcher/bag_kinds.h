@@ -27,7 +27,6 @@ class BagKinds {
     Table table;  // its atoms renamed 1, 2, ...
     uint8_t present = 0;
     uint8_t again = 0;  // the kind was met more than once
-    uint8_t is_leaf = 0;
     uint8_t accepted = 0;
   };
 

@@ -168,14 +168,21 @@ constexpr uint32_t kJoinTag = 0x80000000u;  // leaf descriptions start with the 
 
 // Describes the leaf of atoms v < w with directed edges [first, last) of the
 // sorted edge keys.  An atom's listed rules follow from its degree and its
-// surviving rules.
+// surviving rules.  An atom where no rule survives is unmatched in every
+// configuration, whatever its label and degree, and a bond with such an end
+// is never used, whatever its label and weight: such atoms and bonds are
+// described as no more than that.
 void describe_leaf(const MatchContext& context, std::vector<uint32_t>& key, int v, int w,
                    const std::vector<uint64_t>& edges, size_t first, size_t last) {
   const Viability& viable = *context.viable;
   const MatchOptions& o = context.options;
+  const bool live_v = viable.any(v);
+  const bool live_w = viable.any(w);
   key.clear();
-  key.push_back(static_cast<uint32_t>(o.ind | (o.span << 1) | (o.min << 2) | (o.every_rule << 3)));
+  key.push_back(static_cast<uint32_t>(o.ind | (o.span << 1) | (o.min << 2) | (o.every_rule << 3) | (live_v << 4) |
+                                      (live_w << 5)));
   for (int a : {v, w}) {
+    if (!viable.any(a)) continue;
     key.push_back(static_cast<uint32_t>(context.degree[static_cast<size_t>(a)] << 16) | viable.slot(a));
     const uint64_t* mask = viable.mask(a);
     for (size_t i = 0; i < viable.mask_words(); ++i) {
@@ -183,7 +190,9 @@ void describe_leaf(const MatchContext& context, std::vector<uint32_t>& key, int 
       key.push_back(static_cast<uint32_t>(mask[i] >> 32));
     }
   }
-  // Each directed edge: its direction and label, and its weight unless 1.
+  if (!live_v || !live_w) return;
+  // Each directed edge: its direction and label (bond label codes are
+  // small), and its weight unless 1.
   for (size_t i = first; i < last; ++i) {
     const Edge& e = context.molecule.edges[edges[i] & ((1u << kEdgeKeyBits) - 1)];
     const bool weighed = e.weight != 1.0 || std::signbit(e.weight);
@@ -275,9 +284,9 @@ void describe_bag(const MatchContext& context, const MatcherStorage& s, int v, c
   const std::vector<int>& u = s.forgetting;
   uint32_t masks[kMaxBagAtoms + 1];
   const size_t v_at = static_cast<size_t>(std::find(u.begin(), u.end(), v) - u.begin());
-  // v's value, unless 0.
+  // v's value, unless 0 or v is never matched.
   const double v_value = context.molecule.atoms[static_cast<size_t>(v)].value;
-  const bool valued = v_value != 0.0 || std::signbit(v_value);
+  const bool valued = (v_value != 0.0 || std::signbit(v_value)) && context.viable->any(v);
   key.assign(1, kJoinTag | (valued ? 1u << 16 : 0u) | static_cast<uint32_t>(u.size() << 8) | static_cast<uint32_t>(v_at));
   if (valued) {
     uint64_t value;
@@ -291,12 +300,17 @@ void describe_bag(const MatchContext& context, const MatcherStorage& s, int v, c
     key.push_back(masks[i]);
   }
   if (s.reach == 0) return;
+  // Joins look how far apart two matched atoms are.
+  uint32_t live = 0;
+  for (size_t i = 0; i < u.size(); ++i) live |= context.viable->any(u[i]) ? 1u << i : 0u;
   uint32_t word = 0;
   int bytes = 0;
   for (size_t i = 0; i < u.size(); ++i) {
     for (size_t j = i + 1; j < u.size(); ++j) {
       const uint32_t pair = (1u << i) | (1u << j);
-      if (std::any_of(masks, masks + joined.size(), [pair](uint32_t m) { return (m & pair) == pair; })) continue;
+      if ((live & pair) != pair ||
+          std::any_of(masks, masks + joined.size(), [pair](uint32_t m) { return (m & pair) == pair; }))
+        continue;
       word |= bonds_apart(s, u[i], u[j]) << (8 * bytes);
       if (++bytes == 4) {
         key.push_back(word);
@@ -409,7 +423,7 @@ void check_copy(const MatchContext& context, MatcherStorage& s, const Bag& bag) 
   Table copy;
   context.store.start(copy, bag.table.bit_length());
   copy.copy_renamed(kept->table, from, to, bag.vertices.size());
-  if (!copy.same_as(bag.table) || kept->is_leaf != bag.is_leaf || kept->accepted != bag.accepted)
+  if (!copy.same_as(bag.table) || kept->accepted != bag.accepted)
     throw std::logic_error("a bag's table differs from the one kept for its kind");
 }
 
@@ -475,7 +489,6 @@ void fill_copied(MatchContext& context, MatcherStorage& s, Bag& bag) {
   }
   context.store.start(bag.table, bag.edge_list.size());
   context.store.copy_renamed(bag.table, kept.table, from, to, count);
-  bag.is_leaf = kept.is_leaf;
   bag.accepted = kept.accepted;
   context.accepted = context.accepted || kept.accepted;
 }
