@@ -64,15 +64,9 @@ void BagKinds::keep(const Bag& bag, const ConfigStore& store) {
   if (bag.kind == 0 || bag.table.bytes() > kLargestKept) return;
   Kept& kept = kept_[bag.kind - 1];
   if (kept.present || !kept.again) return;
-  uint16_t from[kMaxBagAtoms];
-  uint16_t to[kMaxBagAtoms];
-  const size_t count = bag.vertices.size();
-  for (size_t i = 0; i < count; ++i) {
-    from[i] = static_cast<uint16_t>(bag.vertices[i]);
-    to[i] = static_cast<uint16_t>(i + 1);
-  }
+  const Renaming names(bag.vertices);
   store.start(kept.table, bag.table.bit_length());
-  kept.table.copy_renamed(bag.table, from, to, count);
+  kept.table.copy_renamed(bag.table, names.atoms, names.ranks, names.count);
   kept.present = 1;
   kept.accepted = bag.accepted;
   bytes_ += kept.table.bytes() + sizeof(Kept);

@@ -21,6 +21,19 @@
 
 namespace tarnaxel {
 
+// A bag's atoms and their names in a kept table: the i-th atom is i + 1.
+struct Renaming {
+  explicit Renaming(const std::vector<int>& vertices) : count(vertices.size()) {
+    for (size_t i = 0; i < count; ++i) {
+      atoms[i] = static_cast<uint16_t>(vertices[i]);
+      ranks[i] = static_cast<uint16_t>(i + 1);
+    }
+  }
+  size_t count;
+  uint16_t atoms[kMaxBagAtoms];
+  uint16_t ranks[kMaxBagAtoms];
+};
+
 class BagKinds {
  public:
   struct Kept {

@@ -164,7 +164,8 @@ namespace {
 // table made is the one the elimination would make, so the result does not
 // depend on what was kept.
 
-constexpr uint32_t kJoinTag = 0x80000000u;  // leaf descriptions start with the options, below it
+// Starts the description of a joined bag; a leaf's starts with its options, below it.
+constexpr uint32_t kJoinTag = 0x80000000u;
 
 // Describes the leaf of atoms v < w with directed edges [first, last) of the
 // sorted edge keys.  An atom's listed rules follow from its degree and its
@@ -322,6 +323,15 @@ void describe_bag(const MatchContext& context, const MatcherStorage& s, int v, c
   if (bytes != 0) key.push_back(word);
 }
 
+// Removes an atom a join has forgotten from a bag's atoms.
+void drop_atom(Bag& bag, int atom) {
+  const auto at = std::find(bag.vertices.begin(), bag.vertices.end(), atom);
+  if (at == bag.vertices.end()) return;
+  uint16_t* met = bag.met + (at - bag.vertices.begin());
+  std::copy(met + 1, bag.met + bag.vertices.size(), met);
+  bag.vertices.erase(at);
+}
+
 // The atoms of the bags joined, ascending, into u, and by each of them the
 // bonds below it into met.
 void unite_all(const std::vector<Bag*>& joined, std::vector<int>& u, uint16_t* met) {
@@ -364,12 +374,7 @@ void plan_elimination(MatchContext& context, MatcherStorage& s, int v) {
   std::vector<int>& u = s.forgetting;
   unite_all(holding, u, bag->met);
   bag->vertices = u;
-  const auto at = std::find(bag->vertices.begin(), bag->vertices.end(), v);
-  if (at != bag->vertices.end()) {
-    uint16_t* met = bag->met + (at - bag->vertices.begin());
-    std::copy(met + 1, bag->met + bag->vertices.size(), met);
-    bag->vertices.erase(at);
-  }
+  drop_atom(*bag, v);
   const BagSet::Key key = BagSet::key_of(*bag);
   // A bag with the same atoms is listed under each of them.
   Bag* same = bag->vertices.empty() ? s.root : open_bags[static_cast<size_t>(bag->vertices[0])].find(key);
@@ -414,15 +419,10 @@ void check_copy(const MatchContext& context, MatcherStorage& s, const Bag& bag) 
   if (!context.options.check_copies) return;
   const BagKinds::Kept* kept = s.kinds.find(bag.kind);
   if (kept == nullptr) return;
-  uint16_t from[kMaxBagAtoms];
-  uint16_t to[kMaxBagAtoms];
-  for (size_t i = 0; i < bag.vertices.size(); ++i) {
-    from[i] = static_cast<uint16_t>(i + 1);
-    to[i] = static_cast<uint16_t>(bag.vertices[i]);
-  }
+  const Renaming names(bag.vertices);
   Table copy;
   context.store.start(copy, bag.table.bit_length());
-  copy.copy_renamed(kept->table, from, to, bag.vertices.size());
+  copy.copy_renamed(kept->table, names.ranks, names.atoms, names.count);
   if (!copy.same_as(bag.table) || kept->accepted != bag.accepted)
     throw std::logic_error("a bag's table differs from the one kept for its kind");
 }
@@ -448,12 +448,7 @@ void fill_joined(MatchContext& context, MatcherStorage& s, Bag& bag) {
     below = below || join.bag->accepted;
     merge_bags(context, bag, *join.bag, join.forget);
     if (join.forget == 0) continue;
-    const auto at = std::find(bag.vertices.begin(), bag.vertices.end(), join.forget);
-    if (at != bag.vertices.end()) {
-      uint16_t* met = bag.met + (at - bag.vertices.begin());
-      std::copy(met + 1, bag.met + bag.vertices.size(), met);
-      bag.vertices.erase(at);
-    }
+    drop_atom(bag, join.forget);
     bag.is_leaf = 0;
   }
   bag.accepted = static_cast<uint8_t>(context.accepted || below);
@@ -480,15 +475,9 @@ void fill_copied(MatchContext& context, MatcherStorage& s, Bag& bag) {
       for (uint32_t j = b->first + b->count; j-- > b->first;) walk.push_back(s.joins[j].bag);
     }
   }
-  uint16_t from[kMaxBagAtoms];
-  uint16_t to[kMaxBagAtoms];
-  const size_t count = bag.vertices.size();
-  for (size_t i = 0; i < count; ++i) {
-    from[i] = static_cast<uint16_t>(i + 1);
-    to[i] = static_cast<uint16_t>(bag.vertices[i]);
-  }
+  const Renaming names(bag.vertices);
   context.store.start(bag.table, bag.edge_list.size());
-  context.store.copy_renamed(bag.table, kept.table, from, to, count);
+  context.store.copy_renamed(bag.table, kept.table, names.ranks, names.atoms, names.count);
   bag.accepted = kept.accepted;
   context.accepted = context.accepted || kept.accepted;
 }
