@@ -60,16 +60,21 @@ void BagKinds::grow() {
   }
 }
 
-void BagKinds::keep(const Bag& bag, const ConfigStore& store) {
-  if (bag.kind == 0 || bag.table.bytes() > kLargestKept) return;
+bool BagKinds::wanted(const Bag& bag) const {
+  if (bag.kind == 0 || bag.table.bytes() > kLargestKept) return false;
+  const Kept& kept = kept_[bag.kind - 1];
+  return !kept.present && kept.again;
+}
+
+void BagKinds::keep(const Bag& bag, const ConfigStore& store, const std::vector<Cost>& costs) {
   Kept& kept = kept_[bag.kind - 1];
-  if (kept.present || !kept.again) return;
   const Renaming names(bag.vertices);
   store.start(kept.table, bag.table.bit_length());
   kept.table.copy_renamed(bag.table, names.atoms, names.ranks, names.count);
   kept.present = 1;
   kept.accepted = bag.accepted;
-  bytes_ += kept.table.bytes() + sizeof(Kept);
+  kept.costs = costs;
+  bytes_ += kept.table.bytes() + sizeof(Kept) + costs.size() * sizeof(Cost);
 }
 
 void BagKinds::trim() {

@@ -34,6 +34,12 @@ struct Renaming {
   uint16_t ranks[kMaxBagAtoms];
 };
 
+// What making a bag's table charges to the memory limit (Bag::rise, Bag::change).
+struct Cost {
+  size_t rise;
+  int64_t change;
+};
+
 class BagKinds {
  public:
   struct Kept {
@@ -41,6 +47,11 @@ class BagKinds {
     uint8_t present = 0;
     uint8_t again = 0;  // the kind was met more than once
     uint8_t accepted = 0;
+    // What making each table below charges, the bag's own first, then the
+    // bags it joins in order, each followed by those below it: a copy
+    // stands in for all of them, so that whether a record passes the
+    // memory limit does not depend on what was kept.
+    std::vector<Cost> costs;
   };
 
   // The description being made, for kind_of.
@@ -53,9 +64,12 @@ class BagKinds {
   const Kept* find(uint32_t kind) const {
     return kind != 0 && kept_[kind - 1].present ? &kept_[kind - 1] : nullptr;
   }
-  // Keeps a copy of a bag's sealed table under its kind, once the kind has
-  // been met twice: most kinds met once are never met again.
-  void keep(const Bag& bag, const ConfigStore& store);
+  // Whether a bag's table is to be kept: once its kind has been met twice
+  // (most kinds met once are never met again), and when not too large.
+  bool wanted(const Bag& bag) const;
+  // Keeps a copy of a bag's sealed table under its kind, with the costs of
+  // making it and the tables below it.
+  void keep(const Bag& bag, const ConfigStore& store, const std::vector<Cost>& costs);
   // Between molecules: forgets every kind once they hold too much.
   void trim();
 

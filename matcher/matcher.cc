@@ -93,6 +93,8 @@ class BagArena {
     bag->edge_list.clear();
     bag->kind = bag->first = bag->count = 0;
     bag->needed = bag->copied = bag->accepted = bag->bond = bag->fresh = 0;
+    bag->rise = 0;
+    bag->change = 0;
     return bag;
   }
   // The bags acquired since the restart, in order.
@@ -153,6 +155,7 @@ struct MatcherStorage {
   std::vector<uint64_t> adjacent;
   std::vector<Bag*> walk;
   std::vector<int> forgetting;  // the atoms of the join that forgets
+  std::vector<Cost> costs;
 };
 
 namespace {
@@ -397,16 +400,38 @@ void plan_elimination(MatchContext& context, MatcherStorage& s, int v) {
   s.neighbours.eliminate(static_cast<size_t>(v));
 }
 
+// Calls visit(b) for a bag and every bag below it: the bag, then each bag
+// it joins in order, each followed by those below it.
+template <typename Visit>
+void each_below(MatcherStorage& s, Bag& top, Visit visit) {
+  std::vector<Bag*>& walk = s.walk;
+  walk.assign(1, &top);
+  while (!walk.empty()) {
+    Bag* b = walk.back();
+    walk.pop_back();
+    visit(*b);
+    if (b->bond) continue;
+    for (uint32_t j = b->first + b->count; j-- > b->first;) walk.push_back(s.joins[j].bag);
+  }
+}
+
 // Marks the bags whose tables are asked for: the root's, and below a bag
-// whose table is made rather than copied, the bags it joins.
+// whose table is made rather than copied, the bags it joins.  A copied bag
+// and the bags below it take the costs kept with its kind.
 void mark_needed(MatcherStorage& s, bool every_table) {
   if (s.root == nullptr) return;
   s.root->needed = 1;
   for (size_t i = s.arena.size(); i-- > 0;) {
     Bag* bag = s.arena.at(i);
     if (!bag->needed) continue;
-    if (!every_table && s.kinds.find(bag->kind) != nullptr) {
+    const BagKinds::Kept* kept = every_table ? nullptr : s.kinds.find(bag->kind);
+    if (kept != nullptr) {
       bag->copied = 1;
+      size_t at = 0;
+      each_below(s, *bag, [&](Bag& b) {
+        b.rise = kept->costs[at].rise;
+        b.change = kept->costs[at++].change;
+      });
       continue;
     }
     if (bag->bond) continue;
@@ -428,17 +453,15 @@ void check_copy(const MatchContext& context, MatcherStorage& s, const Bag& bag) 
 }
 
 // A bond leaf's table, from its directed edges.
-void fill_leaf(MatchContext& context, MatcherStorage& s, Bag& leaf) {
+void fill_leaf(MatchContext& context, const MatcherStorage& s, Bag& leaf) {
   context.store.start(leaf.table, 1);
   for (uint32_t e = leaf.first; e < leaf.first + leaf.count; ++e)
     add_leaf_configs(context, leaf, static_cast<int>(s.edges[e] & ((1u << kEdgeKeyBits) - 1)));
   context.store.seal(leaf.table);
-  check_copy(context, s, leaf);
-  if (s.kinds_on) s.kinds.keep(leaf, context.store);
 }
 
 // A joined bag's table, from the tables of the bags it joins.
-void fill_joined(MatchContext& context, MatcherStorage& s, Bag& bag) {
+void fill_joined(MatchContext& context, const MatcherStorage& s, Bag& bag) {
   const bool accepted_before = context.accepted;
   context.accepted = false;
   bool below = false;
@@ -453,9 +476,6 @@ void fill_joined(MatchContext& context, MatcherStorage& s, Bag& bag) {
   }
   bag.accepted = static_cast<uint8_t>(context.accepted || below);
   context.accepted = context.accepted || accepted_before;
-  if (bag.vertices.empty()) return;
-  check_copy(context, s, bag);
-  s.kinds.keep(bag, context.store);
 }
 
 // A bag's table copied from the one kept for its kind; its bonds are those
@@ -463,23 +483,38 @@ void fill_joined(MatchContext& context, MatcherStorage& s, Bag& bag) {
 void fill_copied(MatchContext& context, MatcherStorage& s, Bag& bag) {
   const BagKinds::Kept& kept = *s.kinds.find(bag.kind);
   if (!bag.bond) {
-    std::vector<Bag*>& walk = s.walk;
-    walk.assign(1, &bag);
-    while (!walk.empty()) {
-      Bag* b = walk.back();
-      walk.pop_back();
-      if (b->bond) {
-        bag.edge_list.push_back(b->edge_list[0]);
-        continue;
-      }
-      for (uint32_t j = b->first + b->count; j-- > b->first;) walk.push_back(s.joins[j].bag);
-    }
+    each_below(s, bag, [&bag](const Bag& b) {
+      if (b.bond) bag.edge_list.push_back(b.edge_list[0]);
+    });
   }
   const Renaming names(bag.vertices);
+  context.store.stand_in(bag.rise, bag.change - static_cast<int64_t>(kept.table.bytes()));
   context.store.start(bag.table, bag.edge_list.size());
   context.store.copy_renamed(bag.table, kept.table, names.ranks, names.atoms, names.count);
   bag.accepted = kept.accepted;
   context.accepted = context.accepted || kept.accepted;
+}
+
+// Makes a bag's table (or copies it), noting what that charges, and keeps
+// the table for its kind when wanted.
+void fill(MatchContext& context, MatcherStorage& s, Bag& bag) {
+  if (bag.copied) {
+    fill_copied(context, s, bag);
+    return;
+  }
+  const size_t before = context.store.live_bytes();
+  context.store.watch();
+  if (bag.bond) fill_leaf(context, s, bag);
+  else fill_joined(context, s, bag);
+  bag.rise = context.store.peak() - before;
+  bag.change = static_cast<int64_t>(context.store.live_bytes()) - static_cast<int64_t>(before);
+  if (bag.vertices.empty() || bag.kind == 0) return;
+  check_copy(context, s, bag);
+  if (!s.kinds.wanted(bag)) return;
+  std::vector<Cost>& costs = s.costs;
+  costs.clear();
+  each_below(s, bag, [&costs](const Bag& b) { costs.push_back({b.rise, b.change}); });
+  s.kinds.keep(bag, context.store, costs);
 }
 
 // Whether bags are told apart by kind in this molecule, and how far apart
@@ -587,14 +622,15 @@ int Matcher::run_tables(const MatchOptions& options, const Molecule& molecule) {
     plan_elimination(context, s, v);
   }
   mark_needed(s, options.check_copies != 0);
+  // In the order planned; a bag below a copy only stands in for what making
+  // its table would charge.
   for (size_t i = 0; i < s.arena.size(); ++i) {
     Bag& bag = *s.arena.at(i);
-    if (!bag.needed) continue;
-    if (bag.copied) fill_copied(context, s, bag);
-    else if (bag.bond) fill_leaf(context, s, bag);
-    else fill_joined(context, s, bag);
+    if (bag.needed) fill(context, s, bag);
+    else context.store.stand_in(bag.rise, bag.change);
   }
 
+  result_.table_peak = context.store.highest();
   // Every atom is eliminated: what is left is the root bag.
   if (!context.accepted || s.root == nullptr) return kRejected;
   const Table::Entry* best = best_config(context, s.root->table);
@@ -611,6 +647,7 @@ const MatchResult& Matcher::match(const MatchOptions& options, const Molecule& m
   result_.score = 0.0;
   result_.match_edges.clear();
   result_.over_budget = false;
+  result_.table_peak = 0;
   MatcherStorage& s = *storage_;
   if (molecule.atom_count > kMaxAtoms || molecule.edge_count > kMaxEdges)
     fail(Stream::err, "Error: a molecule of more than 999 atoms or 999 bonds cannot be matched.");

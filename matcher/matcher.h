@@ -55,6 +55,9 @@ struct MatchResult {
   std::vector<int> match_edges;
   // The configuration tables passed the table memory limit: judged too wide.
   bool over_budget = false;
+  // The most bytes the record's tables held at once, as charged to the
+  // limit; 0 when no table was made or the limit was passed.
+  size_t table_peak = 0;
 };
 
 // Thrown inside the matcher when the configuration tables of one molecule

@@ -325,7 +325,17 @@ void ConfigStore::relayout(Table& table, size_t bit_length, size_t shift) const 
 
 void ConfigStore::charge(size_t before, size_t after) const {
   live_bytes_ = after >= before ? live_bytes_ + (after - before) : live_bytes_ - std::min(live_bytes_, before - after);
+  peak_ = std::max(peak_, live_bytes_);
+  highest_ = std::max(highest_, live_bytes_);
   if (live_bytes_ > limit_) throw TableLimitExceeded();
+}
+
+void ConfigStore::stand_in(size_t rise, int64_t change) const {
+  peak_ = std::max(peak_, live_bytes_ + rise);
+  highest_ = std::max(highest_, live_bytes_ + rise);
+  if (live_bytes_ + rise > limit_) throw TableLimitExceeded();
+  live_bytes_ = change >= 0 ? live_bytes_ + static_cast<size_t>(change)
+                            : live_bytes_ - std::min(live_bytes_, static_cast<size_t>(-change));
 }
 
 void ConfigStore::store(Table& table, const ConfigKey& key, BitsRef first, BitsRef second, double score,

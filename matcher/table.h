@@ -184,6 +184,10 @@ struct Bag {
   uint8_t needed = 0;    // its table is asked for
   uint8_t copied = 0;    // its table is a copy of one of the same kind
   uint8_t accepted = 0;  // making its table completed a configuration with a matched atom
+  // What making its table charges to the memory limit: the height over
+  // what was held before, and the change to what is held after.
+  size_t rise = 0;
+  int64_t change = 0;
 };
 
 // What every table of one molecule shares: the counter count, the option
@@ -207,10 +211,19 @@ class ConfigStore {
   // Drops a table's charge (the table is being discarded).
   void release(const Table& table) const;
 
+  // Stands in for making a table that is not made: charges what making it
+  // would hold at its height over what is held now (rise), then leaves
+  // the held bytes changed by what it would leave (change).
+  void stand_in(size_t rise, int64_t change) const;
+  // Starts watching the height of the charge, for peak().
+  void watch() const { peak_ = live_bytes_; }
+
   bool better(double candidate, double incumbent) const { return min_ ? candidate < incumbent : candidate > incumbent; }
   int counter_count() const { return counter_count_; }
   bool min() const { return min_; }
   size_t live_bytes() const { return live_bytes_; }
+  size_t peak() const { return peak_; }
+  size_t highest() const { return highest_; }  // the height of the charge since the store was made
 
  private:
   void charge(size_t before, size_t after) const;
@@ -219,6 +232,8 @@ class ConfigStore {
   size_t limit_;
   SealScratch* scratch_;
   mutable size_t live_bytes_ = 0;
+  mutable size_t peak_ = 0;
+  mutable size_t highest_ = 0;
 };
 
 }  // namespace tarnaxel

@@ -198,7 +198,8 @@ TEST(Matcher, RemovingRulesChangesNoResult) {
 }
 
 // A bag of a kind met before takes a copy of the kind's kept table.  The
-// results match those of a matcher new to each record, which copies
+// results, and the most bytes the tables are charged with against the
+// memory limit, match those of a matcher new to each record, which copies
 // nothing; and with check_copies every table is made all the same and
 // checked against the copy, which throws on a difference.  Every record is
 // judged twice, the second time with its kinds met.
@@ -216,8 +217,8 @@ TEST(Matcher, KindsTellTheirTables) {
           Matcher fresh(*automaton, SIZE_MAX);
           const MatchResult& a = fresh.match(options, m);
           const MatchResult& b = kept.match(options, m);
-          ASSERT_EQ(std::make_tuple(a.result, a.width, a.score, a.match_edges),
-                    std::make_tuple(b.result, b.width, b.score, b.match_edges))
+          ASSERT_EQ(std::make_tuple(a.result, a.width, a.score, a.match_edges, a.table_peak),
+                    std::make_tuple(b.result, b.width, b.score, b.match_edges, b.table_peak))
               << pattern << " options " << bits << " pass " << pass << "\n" << record;
           options.check_copies = 1;
           kept.match(options, m);
