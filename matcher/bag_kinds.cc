@@ -5,10 +5,11 @@
 namespace tarnaxel {
 namespace {
 
-// Tables of more bytes are not kept; all kept tables together are forgotten
-// past kKeptTotal bytes or kMostKinds kinds.
+// Tables of more bytes are not kept; every kind is forgotten once the kinds
+// hold more than kKeptTotal bytes (descriptions, tables, costs and the
+// lookup) or number more than kMostKinds.
 constexpr size_t kLargestKept = size_t{1} << 18;
-constexpr size_t kKeptTotal = size_t{32} << 20;
+constexpr size_t kKeptTotal = size_t{16} << 20;
 constexpr size_t kMostKinds = size_t{1} << 17;
 
 uint64_t hash_of(const uint32_t* begin, const uint32_t* end) {
@@ -40,6 +41,7 @@ uint32_t BagKinds::kind_of() {
   pool_.insert(pool_.end(), key_.begin(), key_.end());
   start_.push_back(pool_.size());
   kept_.emplace_back();
+  bytes_ += sizeof(Kept) + key_.size() * sizeof(uint32_t) + sizeof(size_t);
   if (2 * kept_.size() > slots_.size()) grow();
   fresh_ = true;
   return kind;
@@ -74,11 +76,11 @@ void BagKinds::keep(const Bag& bag, const ConfigStore& store, const std::vector<
   kept.present = 1;
   kept.accepted = bag.accepted;
   kept.costs = costs;
-  bytes_ += kept.table.bytes() + sizeof(Kept) + costs.size() * sizeof(Cost);
+  bytes_ += kept.table.bytes() + costs.size() * sizeof(Cost);
 }
 
 void BagKinds::trim() {
-  if (bytes_ + pool_.size() * sizeof(uint32_t) <= kKeptTotal && kept_.size() <= kMostKinds) return;
+  if (bytes_ + slots_.size() * sizeof(uint64_t) <= kKeptTotal && kept_.size() <= kMostKinds) return;
   slots_.assign(1024, 0);
   pool_.clear();
   start_.assign(1, 0);
