@@ -1,11 +1,12 @@
 // Kinds of bags, and the tables of the kinds met before.
 //
 // A bag's table is decided by how the bag is made.  A bond leaf's by the
-// options, both atoms' degrees and listed rules, and each directed edge's
-// direction, label and weight; a joined bag's by the kinds it joins in
-// order, how their atoms interleave, the atom each join forgets and its
-// value, and how many bonds apart the atoms of each join are, as far as the
-// joins look.  Each description met is numbered: its kind.  Bags of one
+// options, both atoms' degrees and surviving rules, and each directed
+// edge's direction, label and weight; a joined bag's by the kinds it joins
+// in order, how their atoms interleave, the atom forgotten and its value,
+// and how many bonds apart its atoms are, as far as the joins look (the
+// matcher writes these descriptions).  Each description met is numbered:
+// its kind.  Bags of one
 // kind, in one molecule or in two, have the same table but for the numbers
 // of their atoms, so a table is kept with its atoms renamed 1, 2, ... in
 // ascending order (which keeps its order), and a later bag of the kind
