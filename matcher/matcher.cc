@@ -7,7 +7,6 @@
 #include <cstring>
 #include <memory>
 #include <stdexcept>
-#include <unordered_map>
 
 #include <unistd.h>
 
@@ -170,6 +169,9 @@ namespace {
 // Starts the description of a joined bag; a leaf's starts with its options, below it.
 constexpr uint32_t kJoinTag = 0x80000000u;
 
+// The directed edge of one of the sorted edge keys.
+int edge_of(uint64_t key) { return static_cast<int>(key & ((1u << kEdgeKeyBits) - 1)); }
+
 // Describes the leaf of atoms v < w with directed edges [first, last) of the
 // sorted edge keys.  An atom's listed rules follow from its degree and its
 // surviving rules.  An atom where no rule survives is unmatched in every
@@ -185,8 +187,8 @@ void describe_leaf(const MatchContext& context, std::vector<uint32_t>& key, int 
   key.clear();
   key.push_back(static_cast<uint32_t>(o.ind | (o.span << 1) | (o.min << 2) | (o.every_rule << 3) | (live_v << 4) |
                                       (live_w << 5)));
-  for (int a : {v, w}) {
-    if (!viable.any(a)) continue;
+  for (const int a : {live_v ? v : 0, live_w ? w : 0}) {
+    if (a == 0) continue;
     key.push_back(static_cast<uint32_t>(context.degree[static_cast<size_t>(a)] << 16) | viable.slot(a));
     const uint64_t* mask = viable.mask(a);
     for (size_t i = 0; i < viable.mask_words(); ++i) {
@@ -198,8 +200,8 @@ void describe_leaf(const MatchContext& context, std::vector<uint32_t>& key, int 
   // Each directed edge: its direction and label (bond label codes are
   // small), and its weight unless 1.
   for (size_t i = first; i < last; ++i) {
-    const Edge& e = context.molecule.edges[edges[i] & ((1u << kEdgeKeyBits) - 1)];
-    const bool weighed = e.weight != 1.0 || std::signbit(e.weight);
+    const Edge& e = context.molecule.edges[static_cast<size_t>(edge_of(edges[i]))];
+    const bool weighed = e.weight != 1.0;
     key.push_back((e.from == v ? 0u : 1u) | (static_cast<uint32_t>(e.label) << 2) | (weighed ? 2u : 0u));
     if (!weighed) continue;
     uint64_t weight;
@@ -222,7 +224,6 @@ void plan_leaves(MatchContext& context, MatcherStorage& s) {
   }
   std::sort(edges.begin(), edges.end());
   auto pair_key = [](uint64_t key) { return key >> kEdgeKeyBits; };
-  auto edge_of = [](uint64_t key) { return static_cast<int>(key & ((1u << kEdgeKeyBits) - 1)); };
   for (size_t i = 0; i < edges.size();) {
     const uint64_t pair = pair_key(edges[i]);
     const int v = static_cast<int>(pair >> kEdgeKeyBits);
@@ -456,7 +457,7 @@ void check_copy(const MatchContext& context, MatcherStorage& s, const Bag& bag) 
 void fill_leaf(MatchContext& context, const MatcherStorage& s, Bag& leaf) {
   context.store.start(leaf.table, 1);
   for (uint32_t e = leaf.first; e < leaf.first + leaf.count; ++e)
-    add_leaf_configs(context, leaf, static_cast<int>(s.edges[e] & ((1u << kEdgeKeyBits) - 1)));
+    add_leaf_configs(context, leaf, edge_of(s.edges[e]));
   context.store.seal(leaf.table);
 }
 
