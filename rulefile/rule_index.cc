@@ -203,8 +203,13 @@ void RuleIndex::find_single_states(const Automaton& a) {
   needed_bit.assign(once_bit.size(), 0);
   holder_bit.assign(once_bit.size(), 0);
   hang_bit.assign(once_bit.size(), 0);
+  // Every state named, also those only children take: a ring closure stands
+  // for a state no rule has, and a child out of range could never finish.
   int32_t max_state = 1;
-  for (int r = 1; r <= a.rule_count; ++r) max_state = std::max(max_state, a.rules[r].state);
+  for (int r = 1; r <= a.rule_count; ++r) {
+    max_state = std::max(max_state, a.rules[r].state);
+    for (int k = 0; k < children(a.rules[r]); ++k) max_state = std::max(max_state, a.rules[r].child_state[k]);
+  }
   // Larger automata are not looked at: the work grows with states times rules.
   if (max_state > kOnceStatesLooked) return;
   const size_t states = static_cast<size_t>(max_state) + 1;
