@@ -13,6 +13,7 @@
 #include "matcher/matcher.h"
 #include "rulefile/loader.h"
 #include "rulefile/automaton.h"
+#include "tests/reference/cases.h"
 
 namespace tarnaxel::fuzz {
 namespace {
@@ -167,6 +168,49 @@ std::string check_marking(const uint8_t* data, size_t size) {
   for (size_t i = 0; i < text.size(); ++i)
     if (marked[i] != text[i] && (marked[i] != '8' || text[i] == '\n')) return "marking wrote a byte other than 8";
   return "";
+}
+
+std::string check_reference(const uint8_t* data, size_t size) {
+  if (size < 2) return "";
+  const unsigned bits = reference::kOptionSets[data[0] % 7];
+  const std::string_view rest(reinterpret_cast<const char*>(data) + 1, size - 1);
+  const size_t end = rest.find('\n');
+  if (end == std::string_view::npos || end == 0 || end > 99) return "";
+  std::string pattern(rest.substr(0, end));
+  if (pattern.find('\0') != std::string::npos) return "";
+  std::unique_ptr<const Automaton> automaton;
+  try {
+    automaton = load_rules_from_text(compile_pattern(pattern));
+  } catch (const Fatal&) {
+    return "";
+  }
+  // The molecule: an atom count, a symbol per atom, then bonds as pairs of
+  // bytes (ends, and the type in the high bits of the first).
+  const std::string_view m = rest.substr(end + 1);
+  if (m.empty()) return "";
+  static const char* const kSymbols[] = {"C", "C", "C", "N", "O", "S", "Cl", "c", "n"};
+  const size_t atoms = 1 + static_cast<unsigned char>(m[0]) % 10;
+  if (m.size() < 1 + atoms) return "";
+  std::string compact;
+  for (size_t i = 0; i < atoms; ++i) compact += std::string(kSymbols[static_cast<unsigned char>(m[1 + i]) % 9]) + " ";
+  compact += ";";
+  std::vector<std::pair<size_t, size_t>> seen;
+  for (size_t i = 1 + atoms; i + 1 < m.size() && seen.size() < 16; i += 2) {
+    const unsigned a = static_cast<unsigned char>(m[i]), b = static_cast<unsigned char>(m[i + 1]);
+    const size_t x = 1 + (a & 15u) % atoms, y = 1 + b % atoms;
+    if (x == y || std::find(seen.begin(), seen.end(), std::make_pair(std::min(x, y), std::max(x, y))) != seen.end())
+      continue;
+    seen.push_back({std::min(x, y), std::max(x, y)});
+    compact += " " + std::to_string(x) + "-=#:"[a >> 6] + std::to_string(y);
+  }
+  Molecule molecule;
+  {
+    std::unique_ptr<LineReader> input = LineReader::from_text(reference::record_of(compact));
+    input->begin_record();
+    read_record(*input, *automaton, 1, molecule, [](int, int) {});
+  }
+  const std::string differs = reference::compare(*automaton, molecule, bits);
+  return differs.empty() ? "" : "pattern " + pattern + " on " + compact + ":" + differs;
 }
 
 }  // namespace tarnaxel::fuzz
