@@ -2,6 +2,8 @@
 // messages are Shift-JIS (code page 932); the English gloss is in the comment.
 #pragma once
 
+#include <string>
+
 namespace tarnaxel::pattern_message {
 
 // "Error:)" + "too many" -- a ")" without its "("
@@ -62,5 +64,11 @@ inline constexpr const char* kNoRingDigits = "Error: \"%\" must be followed by a
 inline constexpr const char* kBarOutsideGroup = "Error: \"|\" stands outside every group.";
 inline constexpr const char* kNoAtom = "Error: the pattern holds no atom.";
 inline constexpr const char* kNestedTooDeep = "Error: groups are nested more than 99 deep.";
+inline std::string ring_closed_with_another_bond(int number) {
+  return "Error: ring-bond number " + std::to_string(number) + " is closed with another bond.";
+}
+inline std::string ring_never_closed(int number) {
+  return "Error: ring-bond number " + std::to_string(number) + " is never closed.";
+}
 
 }  // namespace tarnaxel::pattern_message

@@ -103,12 +103,14 @@ Node* Parser::parse_pattern(Node* predecessor, int depth, const RingTable& rings
     Element e;
     e.first = (cursor_ == 0 || at(cursor_ - 1) == '(') ? 1 : 0;
     const char next = at(cursor_ + 1);
+    int opened = -1;
     if (is_digit(c) || c == '%' || (bond_code(c) != 0 && (is_digit(next) || next == '%'))) {
-      parse_ring_number(c, e);
+      opened = parse_ring_number(c, e);
     } else if (Node* done = parse_atom(c, e, current)) {
       return done;
     }
     attach(e, head, current, pending);
+    if (opened >= 0) ring_opener_[static_cast<size_t>(opened)] = element_of(current);
   }
 
   if (!head->sentinel && element_of(head)->depth == -1) {
@@ -186,10 +188,11 @@ Node* Parser::parse_group(Node* current, std::vector<Node*>& pending) {
   return current;
 }
 
-void Parser::parse_ring_number(char c, Element& e) {
+int Parser::parse_ring_number(char c, Element& e) {
   int bond = 1;
-  if (bond_code(c) != 0) {
-    bond = bond_code(c);
+  const int written = bond_code(c);
+  if (written != 0) {
+    bond = written;
     ++cursor_;
   }
   int number = 0;
@@ -206,16 +209,34 @@ void Parser::parse_ring_number(char c, Element& e) {
     number = at(cursor_) - '0';
     ++cursor_;
   }
-  if (open_rings_[number]) {
+  const size_t n = static_cast<size_t>(number);
+  const bool closes = open_rings_[n] != 0;
+  if (closes) {
+    // The bond written at the closing digit is the ring bond's, unless the
+    // opening one (or another alternative's closing one) wrote another.
+    if (written != 0) {
+      if (ring_bond_[n] != 0 && ring_bond_[n] != written) fail_line(msg::ring_closed_with_another_bond(number));
+      ring_bond_[n] = static_cast<int8_t>(written);
+      if (ring_opener_[n] != nullptr) ring_opener_[n]->bond = written;
+    }
     bond = -1;
-    open_rings_[number] = 0;
+    open_rings_[n] = 0;
   } else {
-    open_rings_[number] = 1;
+    open_rings_[n] = 1;
+    ring_opener_[n] = nullptr;
+    ring_bond_[n] = static_cast<int8_t>(written);
   }
   e.bond = bond;
   e.state = -number;
   e.depth = depth_ + 1;
   e.first = e.last = e.last2 = 1;
+  return closes ? -1 : number;
+}
+
+int Parser::first_open_ring() const {
+  for (size_t n = 0; n < open_rings_.size(); ++n)
+    if (open_rings_[n]) return static_cast<int>(n);
+  return -1;
 }
 
 Node* Parser::parse_atom(char c, Element& e, Node* current) {
@@ -287,6 +308,9 @@ Node* parse_pattern(PatternGraph& graph, const std::string& text) {
   Node* head = parser.parse_pattern(sentinel, 0, rings);
   if (head->sentinel) fail_line(pattern_message::kNoAtom);
   graph.stray_bar = !parser.at_end();
+  // Past a stray "|" the text is not read, so its rings are not judged.
+  if (!graph.stray_bar && parser.first_open_ring() >= 0)
+    fail_line(pattern_message::ring_never_closed(parser.first_open_ring()));
   return head;
 }
 

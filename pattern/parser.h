@@ -24,6 +24,8 @@ class Parser {
   Node* parse_pattern(Node* predecessor, int depth, const RingTable& rings);
   // True when the cursor has passed the whole text.
   bool at_end() const { return cursor_ >= text_.size(); }
+  // The smallest ring-bond number still open, or -1.
+  int first_open_ring() const;
 
  private:
   char at(size_t i) const { return i < text_.size() ? text_[i] : '\0'; }
@@ -39,7 +41,8 @@ class Parser {
   // attach: the element's node after the current one or the pending ones.
   Node* open_branch(Node*& head, Node*& current);
   Node* parse_group(Node* current, std::vector<Node*>& pending);
-  void parse_ring_number(char c, Element& e);
+  // Returns the number a ring-bond element opens, or -1 when it closes one.
+  int parse_ring_number(char c, Element& e);
   Node* parse_atom(char c, Element& e, Node* current);
   void attach(const Element& e, Node*& head, Node*& current, std::vector<Node*>& pending);
 
@@ -48,6 +51,11 @@ class Parser {
   size_t cursor_ = 0;       // the parse cursor, shared by every call
   int depth_ = 0;           // the parse depth
   RingTable open_rings_{};  // the open-ring table
+  // By ring-bond number: the element of its opening occurrence and the bond
+  // written at either end (0 while none is).  A bond written only at the
+  // closing digit is the ring bond's.
+  std::array<Element*, kRingNumbers> ring_opener_{};
+  std::array<int8_t, kRingNumbers> ring_bond_{};
   int atom_counter_ = 1;
 };
 

@@ -75,6 +75,18 @@ TEST(Cli, RefusedPatternLeavesEmptyAutomaton) {
   EXPECT_EQ(dir.read("automaton.txt"), "");
 }
 
+// A ring-bond number never closed is refused before anything is read.
+TEST(Cli, RingNeverClosedIsRefused) {
+  TempDir dir;
+  dir.write("in.sdf", test::ethanol());
+  test::RunResult r = run_binary(dir, {"in.sdf", "C1CC"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "Error: ring-bond number 1 is never closed.\n");
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(dir.read("automaton.txt"), "");
+  EXPECT_FALSE(std::filesystem::exists(dir.path() / "reject.sdf"));
+}
+
 TEST(Cli, AutomatonThatCannotBeWritten) {
   TempDir dir;
   std::filesystem::create_directory(dir.path() / "automaton.txt");

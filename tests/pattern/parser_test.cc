@@ -1,5 +1,6 @@
 #include "pattern/parser.h"
 
+#include "driver/compile.h"
 #include "pattern/messages.h"
 #include "pattern/preprocess.h"
 #include "tests/support.h"
@@ -105,6 +106,36 @@ TEST(Parser, Refusals) {
   for (const auto& [pattern, message] : cases) {
     PatternGraph g;
     EXPECT_EQ(refusal([&] { parse_pattern(g, pattern); }), std::string(message) + "\n") << pattern;
+  }
+}
+
+// A ring-bond number left open, or closed with a bond other than the one
+// written where it opened; the first fault from the left wins.
+TEST(Parser, RingBondRefusals) {
+  const std::pair<const char*, std::string> cases[] = {
+      {"C1CC", msg::ring_never_closed(1)},         {"CC1", msg::ring_never_closed(1)},
+      {"C1CC2C1", msg::ring_never_closed(2)},      {"C0=CC1", msg::ring_never_closed(0)},
+      {"C%12CC%12C%7C", msg::ring_never_closed(7)}, {"C=1CCC#1", msg::ring_closed_with_another_bond(1)},
+      {"C1C{C=1|N#1}", msg::ring_closed_with_another_bond(1)},
+      {"C=1CC#1X", msg::ring_closed_with_another_bond(1)}, {"C1CCX", msg::kNoMatch},
+  };
+  for (const auto& [pattern, message] : cases) {
+    PatternGraph g;
+    EXPECT_EQ(refusal([&] { parse_pattern(g, pattern); }), message + "\n") << pattern;
+  }
+}
+
+// A bond written at the closing digit is the ring bond's, as chemists write
+// it: the rules are those of the same bond written at the opening digit.
+TEST(Parser, BondAtTheClosingDigit) {
+  const std::pair<std::string, std::string> same[] = {
+      {"C1CCCCC=1", "C=1CCCCC1"},         {"C=1CCCCC=1", "C=1CCCCC1"},
+      {"C1:C:C:C:C:C:1", "C:1:C:C:C:C:C1"}, {"C1C{C=1|N1}", "C=1C{C1|N1}"},
+      {"C1CC{C|N}C#1", "C#1CC{C|N}C1"},
+  };
+  for (auto [closing, opening] : same) {
+    const std::string text = closing;
+    EXPECT_EQ(compile_pattern(closing), compile_pattern(opening)) << text;
   }
 }
 
