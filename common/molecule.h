@@ -27,6 +27,7 @@ struct Molecule {
   uint32_t edge_count = 0;
   std::vector<Atom> atoms;  // atom_count + 1 entries
   std::vector<Edge> edges;  // edge_count + 1 entries
+  bool v3000 = false;       // the counts line says V3000: no atom or bond is read
 };
 
 }  // namespace tarnaxel

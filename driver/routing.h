@@ -59,6 +59,7 @@ class OutputFiles {
   int accepted = 0;
   int rejected = 0;
   int too_wide = 0;
+  bool v3000_told = false;  // the first V3000 record has been named on stderr
 
  private:
   struct File {

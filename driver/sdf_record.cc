@@ -59,6 +59,7 @@ void read_record(LineReader& input, const Automaton& automaton, int record_numbe
   if (atom_count < 0 || bond_count < 0)
     fail_record(record_number, "has a negative atom or bond count.");
 
+  molecule.v3000 = line.find("V3000") != std::string_view::npos;
   molecule.atom_count = static_cast<uint32_t>(atom_count);
   molecule.edge_count = static_cast<uint32_t>(bond_count) * 2;
   molecule.atoms.assign(molecule.atom_count + 1, Atom{0, 0.0});

@@ -19,6 +19,14 @@ void put_judged(StatsWriter& stats, OutputFiles& outputs, const JudgeSetup& setu
                  record_number, table_limit >> 20);
     std::fflush(stderr);
   }
+  if (molecule.v3000 && !outputs.v3000_told) {
+    // Once a run: the reader knows only the V2000 connection table.
+    outputs.v3000_told = true;
+    outputs.flush();
+    if (setup.progress != nullptr) setup.progress->erase();
+    std::fprintf(stderr, "record %d is a V3000 record; it is read as a molecule without atoms\n", record_number);
+    std::fflush(stderr);
+  }
   if (result.result == kAccepted && outputs.match_data()) {
     StatsWriter score;
     score.score(result.score);

@@ -118,16 +118,32 @@ TEST(HostileSdf, RefusedOrRead) {
   }
 }
 
+std::string v3000_record() {
+  return "v3000\n  tarnaxel\n\n  0  0  0     0  0            999 V3000\nM  V30 BEGIN CTAB\n"
+         "M  V30 COUNTS 2 1 0 0 0\nM  V30 BEGIN ATOM\nM  V30 1 C 0 0 0 0\nM  V30 2 O 0 0 0 0\nM  V30 END ATOM\n"
+         "M  V30 BEGIN BOND\nM  V30 1 1 1 2\nM  V30 END BOND\nM  V30 END CTAB\nM  END\n$$$$\n";
+}
+
+// V3000 records are not read: the first one is named once on stderr, after
+// the records before it, whatever the number of threads.
+TEST(HostileSdf, V3000RecordsAreNamedOnce) {
+  for (const char* threads : {"TARNAXEL_THREADS=1 ", "TARNAXEL_THREADS=2 "}) {
+    TempDir dir;
+    dir.write("in.sdf", ethanol() + v3000_record() + ethanol() + v3000_record());
+    test::RunResult r = run_binary(dir, {"in.sdf", "CCO"}, threads);
+    EXPECT_EQ(r.status, 0) << threads;
+    EXPECT_EQ(r.err, "record 2 is a V3000 record; it is read as a molecule without atoms\n") << threads;
+    EXPECT_EQ(dir.read("reject.sdf"), v3000_record() + v3000_record()) << threads;
+  }
+}
+
 // Records the reader accepts although they are unusual: each is matched and
 // kept byte for byte.
 TEST(HostileSdf, UnusualRecordsAreKept) {
   std::string crlf = ethanol();
   for (size_t at = crlf.find('\n'); at != std::string::npos; at = crlf.find('\n', at + 2)) crlf.insert(at, "\r");
   std::string nul = sdf_record(std::string("eth\0anol", 8), {"C", "C", "O"}, {{1, 2, 1}, {2, 3, 1}});
-  std::string v3000 =
-      "v3000\n  tarnaxel\n\n  0  0  0     0  0            999 V3000\nM  V30 BEGIN CTAB\n"
-      "M  V30 COUNTS 2 1 0 0 0\nM  V30 BEGIN ATOM\nM  V30 1 C 0 0 0 0\nM  V30 2 O 0 0 0 0\nM  V30 END ATOM\n"
-      "M  V30 BEGIN BOND\nM  V30 1 1 1 2\nM  V30 END BOND\nM  V30 END CTAB\nM  END\n$$$$\n";
+  std::string v3000 = v3000_record();
   std::string garbage_counts = "junk\n\n\nabcdef\n$$$$\n";
   std::string long_lines = sdf_record("t" + std::string(100000, 'x'), {"C", "C", "O"}, {{1, 2, 1}, {2, 3, 1}},
                                       "M  END\n>  <NOTE>\n" + std::string(100000, 'y') + "\n\n");

@@ -249,7 +249,7 @@ std::string random_molecule(std::mt19937& rng, int max_atoms, bool plain) {
 std::string planted_molecule(std::mt19937& rng, const std::string& pattern, int max_atoms) {
   size_t at = 0;
   Graph g = graph_of_path(one_path(rng, pattern, at, '\0'));
-  if (g.atoms.empty()) return random_molecule(rng, max_atoms);
+  if (g.atoms.empty() || g.atoms.size() > static_cast<size_t>(max_atoms)) return random_molecule(rng, max_atoms);
   static const char* const kAtoms[] = {"C", "C", "C", "N", "O", "c"};
   // A near miss now and then: one atom or bond changed.
   if (chance(rng, 25)) g.atoms[static_cast<size_t>(pick(rng, static_cast<int>(g.atoms.size())))] = kAtoms[pick(rng, 6)];
@@ -306,8 +306,12 @@ std::string option_names(unsigned bits) {
 }
 
 std::string compare(const Automaton& automaton, const Molecule& molecule, unsigned bits) {
-  const MatchOptions options = match_options(bits & 1u, (bits >> 1) & 1u, (bits >> 2) & 1u);
   Matcher matcher(automaton, default_table_memory_limit());
+  return compare(matcher, automaton, molecule, bits);
+}
+
+std::string compare(Matcher& matcher, const Automaton& automaton, const Molecule& molecule, unsigned bits) {
+  const MatchOptions options = match_options(bits & 1u, (bits >> 1) & 1u, (bits >> 2) & 1u);
   const MatchResult& engine = matcher.match(options, molecule);
   const Verdict plain = judge(automaton, Options{(bits & 1u) != 0, (bits & 2u) != 0, (bits & 4u) != 0}, molecule);
   std::ostringstream out;

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "common/molecule.h"
+#include "matcher/matcher.h"
 #include "rulefile/automaton.h"
 
 namespace tarnaxel::reference {
@@ -43,7 +44,9 @@ std::string option_names(unsigned bits);
 
 // Judges the record with the matcher and with the reference under the
 // option bits; "" when they agree on result, width, score and bonds, else
-// what differs.
+// what differs.  A matcher kept from one call to the next (on the same
+// automaton) also judges the tables it copies from kinds met before.
 std::string compare(const Automaton& automaton, const Molecule& molecule, unsigned bits);
+std::string compare(Matcher& matcher, const Automaton& automaton, const Molecule& molecule, unsigned bits);
 
 }  // namespace tarnaxel::reference
