@@ -16,6 +16,7 @@
 #include "common/fatal.h"
 #include "driver/clock.h"
 #include "driver/compile.h"
+#include "driver/explain.h"
 #include "driver/line_reader.h"
 #include "driver/options.h"
 #include "driver/pipeline.h"
@@ -71,14 +72,15 @@ void write_automaton(const std::string& path, const std::string& text) {
   if (!ok) fail_cannot_open(path);
 }
 
-// The automaton of the pattern; a refusal carries, for a person at a
+// Runs a step on the pattern; a refusal carries, for a person at a
 // terminal, where the pattern is wrong.
-std::string compile_for_run(std::string& pattern) {
+template <typename Step>
+auto explained(const std::string& pattern, Step step) {
   const std::string original = pattern;
   try {
-    return compile_pattern(pattern);
+    return step();
   } catch (const Fatal& fatal) {
-    throw Fatal(fatal.stream(), fatal.bytes(), pattern_diagnosis(original, fatal.bytes()));
+    throw Fatal(fatal.stream(), fatal.bytes(), explain_pattern_refusal(original, fatal.bytes()));
   }
 }
 
@@ -99,7 +101,7 @@ int run_tool(int argc, const char* const* argv) {
   if (static_cast<unsigned>(argc - first - 2) > 2u) fail_line(kUsage);
   std::string pattern = argv[argc - 1];
   const char* input_name = argv[first];
-  check_pattern_text(pattern);
+  explained(pattern, [&] { check_pattern_text(pattern); });
 
   MatchOptions options;
   for (int i = first + 1; i < argc - 1; ++i) {
@@ -123,7 +125,7 @@ int run_tool(int argc, const char* const* argv) {
   const std::string automaton_path = output_path(outdir, kAutomatonFile);
   std::FILE* empty = std::fopen(automaton_path.c_str(), "wb");
   if (empty == nullptr || std::fclose(empty) != 0) fail_cannot_open(automaton_path);
-  write_automaton(automaton_path, compile_for_run(pattern));
+  write_automaton(automaton_path, explained(pattern, [&] { return compile_pattern(pattern); }));
 
   std::set_new_handler(out_of_memory);
   const size_t limit = table_memory_limit();

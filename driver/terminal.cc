@@ -11,12 +11,9 @@
 #include <vector>
 
 #include "driver/clock.h"
-#include "pattern/messages.h"
 
 namespace tarnaxel {
 namespace {
-
-namespace msg = pattern_message;
 
 // CP932 to UTF-8; bytes that do not convert are kept as they are.
 std::string to_utf8(const std::string& bytes) {
@@ -41,29 +38,6 @@ std::string to_utf8(const std::string& bytes) {
   return out;
 }
 
-bool starts_element(const std::string& p, size_t i) {
-  const char c = p[i];
-  return std::strchr("BCNOPSFIcnops()[]{}|*+-=#:%0123456789", c) != nullptr;
-}
-
-// Where a character, from 1, and what is found there.
-std::string at(size_t i, const std::string& what) { return "at character " + std::to_string(i + 1) + ": " + what; }
-
-// The first ")" or "}" without its opener, or the last opener never closed.
-std::string unbalanced(const std::string& p, char open, char close, bool closer) {
-  std::vector<size_t> where;
-  for (size_t i = 0; i < p.size(); ++i) {
-    if (p[i] == open) {
-      where.push_back(i);
-    } else if (p[i] == close) {
-      if (where.empty()) return closer ? at(i, std::string("'") + close + "' closes nothing") : "";
-      where.pop_back();
-    }
-  }
-  if (!closer && !where.empty()) return at(where.back(), std::string("'") + open + "' is never closed");
-  return "";
-}
-
 }  // namespace
 
 bool utf8_terminal(std::FILE* stream) {
@@ -81,57 +55,6 @@ std::string for_people(const std::string& bytes, const std::string& detail) {
   if (text.empty() || text.back() != '\n') text.push_back('\n');
   if (!detail.empty()) text += detail + "\n";
   return text;
-}
-
-std::string pattern_diagnosis(const std::string& p, const std::string& message) {
-  auto is = [&message](const char* m) { return message == std::string(m) + "\n"; };
-  if (is(msg::kNoMatch)) {
-    for (size_t i = 0; i < p.size(); ++i) {
-      if (p[i] == '[') {
-        const size_t close = p.find(']', i);
-        if (close == std::string::npos) break;
-        i = close;
-      } else if (!starts_element(p, i)) {
-        return at(i, std::string("'") + p[i] + "' starts no atom, bond or group");
-      }
-    }
-    return "in the pattern: a character starts no atom, bond or group";
-  }
-  if (is(msg::kTooManyClose)) return unbalanced(p, '(', ')', true);
-  if (is(msg::kTooManyOpen)) return unbalanced(p, '(', ')', false);
-  if (is(msg::kTooManyCloseBrace)) return unbalanced(p, '{', '}', true);
-  if (is(msg::kTooManyOpenBrace)) return unbalanced(p, '{', '}', false);
-  if (is(msg::kNoCloseBracket) || is(msg::kLongBracketAtom)) {
-    const size_t open = p.find('[');
-    if (open != std::string::npos)
-      return at(open, is(msg::kNoCloseBracket) ? "'[' holds no atom closed by ']'"
-                                               : "'[' holds more than two characters");
-  }
-  if (is(msg::kNoRingDigits) || is(msg::kRingNumberTooLarge)) {
-    for (size_t i = 0; i < p.size(); ++i) {
-      if (p[i] != '%') continue;
-      size_t digits = 0;
-      while (i + 1 + digits < p.size() && p[i + 1 + digits] >= '0' && p[i + 1 + digits] <= '9') ++digits;
-      if (digits == 0) return at(i, "'%' is not followed by a ring-bond number");
-      if (digits > 3) return at(i, "'%' is followed by more than three digits");
-    }
-  }
-  if (is(msg::kBarOutsideGroup)) {
-    int depth = 0;
-    for (size_t i = 0; i < p.size(); ++i) {
-      depth += p[i] == '{' ? 1 : p[i] == '}' ? -1 : 0;
-      if (p[i] == '|' && depth <= 0) return at(i, "'|' stands outside every group");
-    }
-  }
-  if (is(msg::kStartsWithOpen)) return at(0, "the pattern starts with '('");
-  if (is(msg::kLevelsDiffer) || is(msg::kRingsDiffer) || is(msg::kParenInRepeat)) {
-    const size_t open = p.find('{');
-    const char* what = is(msg::kLevelsDiffer) ? "the alternatives of this group end at different branch depths"
-                       : is(msg::kRingsDiffer) ? "the alternatives of this group leave different rings open"
-                                               : "a repeated group holds a branch it does not close";
-    if (open != std::string::npos) return at(open, what);
-  }
-  return "in the pattern: see the message above";
 }
 
 Progress::Progress(unsigned long long file_size)

@@ -17,11 +17,6 @@ bool utf8_terminal(std::FILE* stream);
 // feed, followed by the detail line when there is one.
 std::string for_people(const std::string& bytes, const std::string& detail);
 
-// The English line on a refused pattern: the character position (from 1)
-// and what is wrong there, e.g. "at character 2: 'X' starts no atom, bond or
-// group".  message is the refusal's bytes.
-std::string pattern_diagnosis(const std::string& pattern, const std::string& message);
-
 // The one-line progress display on standard error, when it is a terminal:
 // records judged, records/s, accepted so far and, for a regular file, the
 // share of its bytes read; refreshed a few times a second, erased at the end.

@@ -15,6 +15,7 @@
 
 #include "common/fatal.h"
 #include "driver/compile.h"
+#include "driver/explain.h"
 #include "driver/line_reader.h"
 #include "driver/options.h"
 #include "driver/sdf_record.h"
@@ -31,11 +32,17 @@ namespace {
 PyObject* pattern_error = nullptr;
 PyObject* record_error = nullptr;
 
-// Raises the Python error for a refusal, its bytes decoded from CP932.
-[[noreturn]] void raise(PyObject* type, const Fatal& fatal) {
-  py::object text = py::bytes(fatal.bytes()).attr("decode")("cp932", "replace");
-  PyErr_SetObject(type, text.ptr());
+// Raises the Python error for a refusal: its text the English line, its
+// message attribute the tool's own message decoded from CP932.
+[[noreturn]] void raise(PyObject* type, const Fatal& fatal, const std::string& english) {
+  py::object error = py::reinterpret_borrow<py::object>(type)(py::str(english));
+  error.attr("message") = py::bytes(fatal.bytes()).attr("decode")("cp932", "replace");
+  PyErr_SetObject(type, error.ptr());
   throw py::error_already_set();
+}
+
+[[noreturn]] void raise_record(const Fatal& fatal) {
+  raise(record_error, fatal, explain_record_refusal(fatal.bytes()));
 }
 
 
@@ -52,12 +59,13 @@ py::tuple to_python(const Automaton& automaton, const MatchOptions& options, con
 class CompiledPattern {
  public:
   explicit CompiledPattern(std::string pattern) {
+    const std::string original = pattern;
     try {
       check_pattern_text(pattern);
       text_ = compile_pattern(pattern);
       automaton_ = load_rules_from_text(text_);
     } catch (const Fatal& fatal) {
-      raise(pattern_error, fatal);
+      raise(pattern_error, fatal, explain_pattern_refusal(original, fatal.bytes()));
     }
   }
 
@@ -73,7 +81,7 @@ class CompiledPattern {
       if (!input->begin_record()) throw Fatal(Stream::err, "Error: the molblock holds no record.");
       read_record(*input, *automaton_, 1, molecule, [](int, int) {});
     } catch (const Fatal& fatal) {
-      raise(record_error, fatal);
+      raise_record(fatal);
     }
     const MatchOptions options = match_options(span, ind, min);
     MatchResult result;
@@ -132,7 +140,7 @@ class Screener {
         keep_text_(keep_text), limit_(table_memory_limit()) {
     if (py::isinstance<py::str>(source)) {
       input_ = LineReader::open(source.cast<std::string>());
-      if (!input_) raise(record_error, Fatal(Stream::err, "Error: Cannot open SDF_file."));
+      if (!input_) raise_record(Fatal(Stream::err, "Error: Cannot open SDF_file."));
     } else {
       input_ = std::make_unique<PythonReader>(source);
     }
@@ -148,7 +156,7 @@ class Screener {
       Fatal fatal = *failure_;
       failure_.reset();
       done_ = true;
-      raise(record_error, fatal);
+      raise_record(fatal);
     }
     py::list out;
     if (done_) return out;
@@ -202,7 +210,7 @@ class Screener {
         std::rethrow_exception(fault);
       } catch (const Fatal& fatal) {
         done_ = true;
-        raise(record_error, fatal);
+        raise_record(fatal);
       }
     }
   }

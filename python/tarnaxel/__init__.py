@@ -70,7 +70,9 @@ def _molblock(mol):
     from rdkit import Chem
     if isinstance(mol, Chem.Mol):
         if mol.GetNumAtoms() > 999 or mol.GetNumBonds() > 999:
-            raise RecordError("the molecule has more than 999 atoms or bonds, more than a V2000 record holds")
+            error = RecordError("the molecule has more than 999 atoms or bonds, more than a V2000 record holds")
+            error.message = str(error)
+            raise error
         return Chem.MolToMolBlock(mol, kekulize=True, forceV3000=False).encode()
     raise TypeError(f"expected an RDKit Mol or a V2000 molblock, not {type(mol).__name__}")
 
@@ -110,7 +112,9 @@ class Pattern:
 
 
 def compile(pattern):
-    """Compiles a pattern; a bad one raises PatternError with the tool's message."""
+    """Compiles a pattern; a bad one raises PatternError: its text says in
+    English where the pattern is wrong, its message attribute is the tool's
+    own message."""
     if isinstance(pattern, Pattern):
         return pattern
     return Pattern(pattern)

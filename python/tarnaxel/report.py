@@ -93,7 +93,9 @@ def main(argv):
     try:
         page = build(rest[0], rest[1], "-span" in flags, "-ind" in flags, "-min" in flags, progress)
     except (tarnaxel.PatternError, tarnaxel.RecordError, OSError) as error:
-        sys.stderr.write("\n" + str(error).rstrip("\n") + "\n")
+        message = getattr(error, "message", str(error)).rstrip("\n")
+        english = "" if str(error) == message else str(error) + "\n"
+        sys.stderr.write("\n" + message + "\n" + english)
         return 1
     sys.stderr.write("\n")
     with open(output, "w", encoding="utf-8") as out:
