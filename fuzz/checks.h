@@ -31,8 +31,8 @@ std::string check_records(const uint8_t* data, size_t size);
 std::string check_marking(const uint8_t* data, size_t size);
 
 // Byte 0 picks the options; then a pattern ended by a line feed, then a
-// molecule of up to 10 atoms (a count, a symbol per atom, bonds as pairs of
-// bytes).  The matcher and the reference must agree on the verdict, the
+// molecule of up to 9 atoms (a count, a symbol per atom, bonds as pairs of
+// bytes); automata of more than 64 rules are skipped.  The matcher and the reference must agree on the verdict, the
 // score and the bonds.
 std::string check_reference(const uint8_t* data, size_t size);
 

@@ -76,9 +76,9 @@ TEST(Reference, AgreesOnRandomCases) {
   const char* count = std::getenv("TARNAXEL_RANDOM_PATTERNS");
   const char* seed = std::getenv("TARNAXEL_RANDOM_SEED");
 #ifdef TARNAXEL_SANITIZED
-  int patterns = 60;
+  int patterns = 150;
 #else
-  int patterns = 400;
+  int patterns = 1500;
 #endif
   if (count) patterns = std::atoi(count);
   std::mt19937 rng(seed ? static_cast<unsigned>(std::atoll(seed)) : 25u);
