@@ -215,8 +215,12 @@ std::string explain_pattern_refusal(const std::string& pattern, const std::strin
     const std::string where = general(pattern);
     if (!where.empty()) return where;
   }
-  if (m.rfind("ERROR", 0) == 0 || m.find("automaton") != std::string::npos)
-    return "the pattern compiles to more rules than the automaton holds";
+  if (m.find("more than 999 rule lines") != std::string::npos)
+    return "the pattern compiles to more than 999 rules, more than an automaton holds";
+  if (m.rfind("Error: \"automaton.txt\" ", 0) == 0)
+    return "the pattern compiles to an automaton beyond the loader's limits: it " +
+           m.substr(std::strlen("Error: \"automaton.txt\" "));
+  if (m.rfind("ERROR", 0) == 0) return "the pattern compiles to a rule line the loader cannot read";
   const std::string where =
       first_group(pattern, "the branches and groups from here on are arranged in a way the notation does not allow");
   return where.empty() ? "in the pattern: its branches are arranged in a way the notation does not allow" : where;

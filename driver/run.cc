@@ -100,6 +100,7 @@ int run_tool(int argc, const char* const* argv) {
   // From the input file name on, the fixed form.
   if (static_cast<unsigned>(argc - first - 2) > 2u) fail_line(kUsage);
   std::string pattern = argv[argc - 1];
+  const std::string given = pattern;
   const char* input_name = argv[first];
   explained(pattern, [&] { check_pattern_text(pattern); });
 
@@ -131,7 +132,8 @@ int run_tool(int argc, const char* const* argv) {
   const size_t limit = table_memory_limit();
   const int threads = thread_count();
   const long start = clock_ticks();
-  std::unique_ptr<const Automaton> automaton = load_rules(automaton_path);
+  // Loaded back: a pattern can compile to more than the tables hold.
+  std::unique_ptr<const Automaton> automaton = explained(given, [&] { return load_rules(automaton_path); });
   std::printf("Automaton Size (# of rules): %d\n\n", automaton->rule_count);
 
   std::unique_ptr<LineReader> input = LineReader::open(input_name);

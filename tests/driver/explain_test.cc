@@ -6,6 +6,7 @@
 
 #include "common/fatal.h"
 #include "driver/compile.h"
+#include "rulefile/loader.h"
 
 namespace tarnaxel {
 namespace {
@@ -15,7 +16,7 @@ std::string explained(const std::string& pattern) {
   std::string text = pattern;
   try {
     check_pattern_text(text);
-    compile_pattern(text);
+    load_rules_from_text(compile_pattern(text));
   } catch (const Fatal& fatal) {
     return explain_pattern_refusal(pattern, fatal.bytes());
   }
@@ -45,6 +46,8 @@ TEST(Explain, EveryRefusedPatternGetsItsLine) {
       {"C{N1|O}C", "at character 2: the alternatives of this group leave different rings open"},
       {"C{(N|O}C", "at character 2: the alternatives of this group end at different branch depths"},
       {"C(N{O|S}*)C", "at character 4: a repeated group holds a branch it does not close"},
+      {"{C|N|O|S|P|F|Cl|Br|I}*{C|N|O|S|P|F|Cl|Br|I}*{C|N|O|S|P|F|Cl|Br|I}*{C|N|O|S|P|F|Cl|Br|I}*",
+       "the pattern compiles to more than 999 rules, more than an automaton holds"},
       {"CCO", ""},
   };
   for (const auto& [pattern, line] : cases) EXPECT_EQ(explained(pattern), line) << pattern;
