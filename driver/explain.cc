@@ -31,6 +31,8 @@ std::string unknown_character(const std::string& p) {
       const size_t close = p.find(']', i);
       if (close == std::string::npos) return at(i, "'[' is never closed by ']'");
       i = close;
+    } else if ((p[i] == 'C' && i + 1 < p.size() && p[i + 1] == 'l') || (p[i] == 'B' && i + 1 < p.size() && p[i + 1] == 'r')) {
+      ++i;
     } else if (std::strchr("BCNOPSFIcnops()[]{}|*+-=#:%0123456789", p[i]) == nullptr || p[i] == '\0') {
       return at(i, quoted(p[i]) + " starts no atom, bond or group");
     }
@@ -209,18 +211,19 @@ std::string explain_pattern_refusal(const std::string& pattern, const std::strin
     if (*k.otherwise != '\0') return k.otherwise;
     break;
   }
-  // The other refusals of the front end and of generation: the branches and
-  // groups are arranged in a way the notation does not allow.
-  for (auto general : {stray_repeat, bar_outside, unknown_character}) {
-    const std::string where = general(pattern);
-    if (!where.empty()) return where;
-  }
+  // What the loader refuses of a compiled pattern.
   if (m.find("more than 999 rule lines") != std::string::npos)
     return "the pattern compiles to more than 999 rules, more than an automaton holds";
   if (m.rfind("Error: \"automaton.txt\" ", 0) == 0)
     return "the pattern compiles to an automaton beyond the loader's limits: it " +
            m.substr(std::strlen("Error: \"automaton.txt\" "));
   if (m.rfind("ERROR", 0) == 0) return "the pattern compiles to a rule line the loader cannot read";
+  // The other refusals of the front end and of generation: the branches and
+  // groups are arranged in a way the notation does not allow.
+  for (auto general : {stray_repeat, bar_outside, unknown_character}) {
+    const std::string where = general(pattern);
+    if (!where.empty()) return where;
+  }
   const std::string where =
       first_group(pattern, "the branches and groups from here on are arranged in a way the notation does not allow");
   return where.empty() ? "in the pattern: its branches are arranged in a way the notation does not allow" : where;
