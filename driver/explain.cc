@@ -16,7 +16,8 @@ namespace gen = generation_message;
 
 // The message texts not kept in a header of their own.
 constexpr const char* kEmptyPattern =
-    "Error:Tarnaxel\x82\xf0\x93\xfc\x97\xcd\x82\xb5\x82\xc4\x89\xba\x82\xb3\x82\xa2\x81" "B";
+    "Error:Tarnaxel\x82\xf0\x93\xfc\x97\xcd\x82\xb5\x82\xc4\x89\xba\x82\xb3\x82\xa2\x81"
+    "B";
 constexpr const char* kHeadNoBracket = "Error:Can't find ']'.";
 constexpr const char* kHeadNotAnAtom = "Error.";
 
@@ -31,7 +32,8 @@ std::string unknown_character(const std::string& p) {
       const size_t close = p.find(']', i);
       if (close == std::string::npos) return at(i, "'[' is never closed by ']'");
       i = close;
-    } else if ((p[i] == 'C' && i + 1 < p.size() && p[i + 1] == 'l') || (p[i] == 'B' && i + 1 < p.size() && p[i + 1] == 'r')) {
+    } else if ((p[i] == 'C' && i + 1 < p.size() && p[i + 1] == 'l') ||
+               (p[i] == 'B' && i + 1 < p.size() && p[i + 1] == 'r')) {
       ++i;
     } else if (std::strchr("BCNOPSFIcnops()[]{}|*+-=#:%0123456789", p[i]) == nullptr || p[i] == '\0') {
       return at(i, quoted(p[i]) + " starts no atom, bond or group");
@@ -148,8 +150,7 @@ const std::vector<Known>& known() {
       {kHeadNotAnAtom, unknown_character, "a character stands where an atom is expected"},
       {msg::kTooManyClose, [](const std::string& p) { return unbalanced(p, '(', ')', true); },
        "a ')' closes no branch"},
-      {msg::kTooManyOpen, [](const std::string& p) { return unbalanced(p, '(', ')', false); },
-       "a '(' is never closed"},
+      {msg::kTooManyOpen, [](const std::string& p) { return unbalanced(p, '(', ')', false); }, "a '(' is never closed"},
       {msg::kTooManyCloseBrace, [](const std::string& p) { return unbalanced(p, '{', '}', true); },
        "a '}' closes no group"},
       {msg::kTooManyOpenBrace, [](const std::string& p) { return unbalanced(p, '{', '}', false); },
@@ -157,12 +158,15 @@ const std::vector<Known>& known() {
       {msg::kStartsWithOpen, [](const std::string&) { return at(0, "the pattern starts with '('"); }, ""},
       {msg::kNoCloseBracket, [](const std::string& p) { return bracket(p, false); }, "'[' holds no atom closed by ']'"},
       {kHeadNoBracket, [](const std::string& p) { return bracket(p, false); }, "'[' holds no atom closed by ']'"},
-      {msg::kLongBracketAtom, [](const std::string& p) { return bracket(p, true); }, "'[' holds more than two characters"},
+      {msg::kLongBracketAtom, [](const std::string& p) { return bracket(p, true); },
+       "'[' holds more than two characters"},
       {msg::kNoRingDigits, percent, "'%' is not followed by a ring-bond number"},
       {msg::kRingNumberTooLarge, percent, "'%' is followed by more than three digits"},
       {msg::kBarOutsideGroup, bar_outside, "'|' stands outside every group"},
       {msg::kLevelsDiffer,
-       [](const std::string& p) { return first_group(p, "the alternatives of this group end at different branch depths"); },
+       [](const std::string& p) {
+         return first_group(p, "the alternatives of this group end at different branch depths");
+       },
        "the alternatives of a group end at different branch depths"},
       {msg::kRingsDiffer,
        [](const std::string& p) { return first_group(p, "the alternatives of this group leave different rings open"); },

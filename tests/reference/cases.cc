@@ -63,8 +63,10 @@ class PatternMaker {
     }
     s += "}";
     const int r = pick(rng_, 10);
-    if (r < 3) s += "*";
-    else if (r < 5) s += "+";
+    if (r < 3)
+      s += "*";
+    else if (r < 5)
+      s += "+";
     return s;
   }
   std::string alternative(int depth, bool after) {
@@ -74,8 +76,10 @@ class PatternMaker {
     std::string s = (after ? bond() : "") + atom();
     const int more = pick(rng_, 3) - 1;
     for (int i = 0; i < more; ++i) {
-      if (depth < 1 && chance(rng_, 20)) s += group(depth + 1, true);
-      else s += bond() + atom();
+      if (depth < 1 && chance(rng_, 20))
+        s += group(depth + 1, true);
+      else
+        s += bond() + atom();
     }
     if (chance(rng_, 10)) s += "(" + bond() + atom() + ")" + bond() + atom();
     return s;
@@ -117,9 +121,8 @@ struct Graph {
   std::vector<std::string> atoms;
   std::vector<std::array<int, 3>> bonds;  // first, second, type (1-based atoms)
   bool has(int a, int b) const {
-    return std::any_of(bonds.begin(), bonds.end(), [&](const auto& k) {
-      return (k[0] == a && k[1] == b) || (k[0] == b && k[1] == a);
-    });
+    return std::any_of(bonds.begin(), bonds.end(),
+                       [&](const auto& k) { return (k[0] == a && k[1] == b) || (k[0] == b && k[1] == a); });
   }
 };
 
@@ -157,7 +160,8 @@ std::string one_path(std::mt19937& rng, std::string_view p, size_t& at, char unt
     }
     int times = 1;
     if (at < p.size() && (p[at] == '*' || p[at] == '+')) times = p[at++] == '*' ? pick(rng, 3) : 1 + pick(rng, 2);
-    for (int i = 0; i < times; ++i) out += alternatives[static_cast<size_t>(pick(rng, static_cast<int>(alternatives.size())))];
+    for (int i = 0; i < times; ++i)
+      out += alternatives[static_cast<size_t>(pick(rng, static_cast<int>(alternatives.size())))];
   }
   return out;
 }
@@ -185,7 +189,8 @@ Graph graph_of_path(const std::string& s) {
         open[c - '0'] = {previous, bond};
       } else {
         const int type = bond != 0 ? bond : at->second.second != 0 ? at->second.second : 1;
-        if (at->second.first != 0 && previous != 0 && at->second.first != previous && !g.has(at->second.first, previous))
+        if (at->second.first != 0 && previous != 0 && at->second.first != previous &&
+            !g.has(at->second.first, previous))
           g.bonds.push_back({at->second.first, previous, type});
         open.erase(at);
       }
@@ -274,7 +279,8 @@ std::string planted_molecule(std::mt19937& rng, const std::string& pattern, int 
   std::shuffle(number.begin() + 1, number.end(), rng);
   Graph shuffled;
   shuffled.atoms.resize(static_cast<size_t>(all));
-  for (int i = 1; i <= all; ++i) shuffled.atoms[static_cast<size_t>(number[static_cast<size_t>(i)] - 1)] = g.atoms[static_cast<size_t>(i - 1)];
+  for (int i = 1; i <= all; ++i)
+    shuffled.atoms[static_cast<size_t>(number[static_cast<size_t>(i)] - 1)] = g.atoms[static_cast<size_t>(i - 1)];
   for (const auto& b : g.bonds)
     shuffled.bonds.push_back({number[static_cast<size_t>(b[0])], number[static_cast<size_t>(b[1])], b[2]});
   std::shuffle(shuffled.bonds.begin(), shuffled.bonds.end(), rng);
@@ -322,9 +328,9 @@ std::string compare(Matcher& matcher, const Automaton& automaton, const Molecule
   };
   if (engine.result != plain.result || engine.width != plain.width || engine.score != plain.score ||
       engine.match_edges != plain.match_edges) {
-    out << option_names(bits) << ": matcher " << engine.result << " width " << engine.width << " score "
-        << engine.score << " edges" << edges(engine.match_edges) << "; reference " << plain.result << " width "
-        << plain.width << " score " << plain.score << " edges" << edges(plain.match_edges);
+    out << option_names(bits) << ": matcher " << engine.result << " width " << engine.width << " score " << engine.score
+        << " edges" << edges(engine.match_edges) << "; reference " << plain.result << " width " << plain.width
+        << " score " << plain.score << " edges" << edges(plain.match_edges);
   }
   return out.str();
 }

@@ -52,7 +52,8 @@ int compute_order(const Molecule& m, const std::vector<int32_t>& priority, std::
   while (!candidates.empty()) {
     int choice = 0;
     for (const auto& [p, a] : candidates)
-      if (g[static_cast<size_t>(a)].size() <= d && (choice == 0 || touch[static_cast<size_t>(a)] > touch[static_cast<size_t>(choice)]))
+      if (g[static_cast<size_t>(a)].size() <= d &&
+          (choice == 0 || touch[static_cast<size_t>(a)] > touch[static_cast<size_t>(choice)]))
         choice = a;
     if (choice == 0) {
       ++d;
@@ -234,8 +235,10 @@ void Run::leaf_configs(Bag& leaf, int u) {
 
 // Stores into t, forgetting f on the way when f is an atom.
 void Run::put(Table& t, const std::vector<int>& u, int f, Key key, std::vector<bool> bits, double score) {
-  if (f != 0) forget(t, u, f, std::move(key), std::move(bits), score);
-  else store(t, std::move(key), std::move(bits), score);
+  if (f != 0)
+    forget(t, u, f, std::move(key), std::move(bits), score);
+  else
+    store(t, std::move(key), std::move(bits), score);
 }
 
 // Forgets atom f: its rule must be complete, and the partial trees must
@@ -366,8 +369,8 @@ void Run::merge(Bag& n, Bag& k, int f) {
     key.matched = (bn && bn->first.matched) || (bk && bk->first.matched);
     if (!o_.span || (!n.table.empty() && !k.table.empty()))
       put(t, u, f, std::move(key),
-        joined_bits(bn ? &bn->second.bits : nullptr, nl, bk ? &bk->second.bits : nullptr, kl),
-        (bn ? bn->second.score : 0.0) + (bk ? bk->second.score : 0.0));
+          joined_bits(bn ? &bn->second.bits : nullptr, nl, bk ? &bk->second.bits : nullptr, kl),
+          (bn ? bn->second.score : 0.0) + (bk ? bk->second.score : 0.0));
     n.is_leaf = k.is_leaf;
   } else if (n.vertices.empty()) {
     for (const auto& [key, value] : k.table) put(t, u, f, key, joined_bits(nullptr, nl, &value.bits, kl), value.score);
@@ -375,9 +378,11 @@ void Run::merge(Bag& n, Bag& k, int f) {
   } else {
     if (!o_.ind) {
       if (!o_.span || k.is_leaf)
-        for (const auto& [key, value] : n.table) put(t, u, f, key, joined_bits(&value.bits, nl, nullptr, kl), value.score);
+        for (const auto& [key, value] : n.table)
+          put(t, u, f, key, joined_bits(&value.bits, nl, nullptr, kl), value.score);
       if (!o_.span || n.is_leaf)
-        for (const auto& [key, value] : k.table) put(t, u, f, key, joined_bits(nullptr, nl, &value.bits, kl), value.score);
+        for (const auto& [key, value] : k.table)
+          put(t, u, f, key, joined_bits(nullptr, nl, &value.bits, kl), value.score);
     }
     Key joined;
     for (const auto& [ko, vo] : n.table)
