@@ -201,8 +201,10 @@ std::string check_reference(const uint8_t* data, size_t size) {
   for (size_t i = 1 + atoms; i + 1 < m.size() && seen.size() < 16; i += 2) {
     const unsigned a = static_cast<unsigned char>(m[i]), b = static_cast<unsigned char>(m[i + 1]);
     const size_t x = 1 + (a & 15u) % atoms, y = 1 + b % atoms;
-    if (x == y || std::find(seen.begin(), seen.end(), std::make_pair(std::min(x, y), std::max(x, y))) != seen.end())
-      continue;
+    // A pair bonded twice only when bit 5 asks for it: the reader takes it.
+    const bool again =
+        std::find(seen.begin(), seen.end(), std::make_pair(std::min(x, y), std::max(x, y))) != seen.end();
+    if (x == y || (again && (a & 32u) == 0)) continue;
     seen.push_back({std::min(x, y), std::max(x, y)});
     compact += " " + std::to_string(x) + "-=#:"[a >> 6] + std::to_string(y);
   }

@@ -60,6 +60,10 @@ TEST(Reference, FoundDisagreements) {
       {"C1C{C|CC}N1", "C C C C N; 1-2 2-3 3-4 4-5 5-1"},
       {"C1{=C|-C}{=C|-C}{=C|-C}{=C|-C}{=C|-C}1", "C C C C C C; 1=2 2-3 3=4 4-5 5=6 6-1"},
       {"{C1=CC=CC=C1|C2=CC=NC=C2}Cl", "C C C N C C Cl; 1=2 2-3 3=4 4-5 5=6 6-1 1-7"},
+      // Pairs bonded twice: one leaf takes both bonds' configurations.
+      {"C=CO", "C C O; 1-2 1=2 2-3"},
+      {"C1CC1", "C C C; 1-2 2-3 3-1 1=3"},
+      {"C{C}*O", "C C C O; 1-2 2-1 2-3 3-4 4-3"},
   };
   for (const auto& c : cases) {
     const auto automaton = automaton_of(c.pattern);
