@@ -206,7 +206,9 @@ std::string check_reference(const uint8_t* data, size_t size) {
         std::find(seen.begin(), seen.end(), std::make_pair(std::min(x, y), std::max(x, y))) != seen.end();
     if (x == y || (again && (a & 32u) == 0)) continue;
     seen.push_back({std::min(x, y), std::max(x, y)});
-    compact += " " + std::to_string(x) + "-=#:"[a >> 6] + std::to_string(y);
+    compact.push_back(' ');
+    compact.append(std::to_string(x)).push_back("-=#:"[a >> 6]);
+    compact.append(std::to_string(y));
   }
   Molecule molecule;
   {
