@@ -13,7 +13,7 @@
 
 #include "common/fatal.h"
 #include "driver/clock.h"
-#include "driver/sdf_record.h"
+#include "molecule/sdf_record.h"
 #include "driver/stats.h"
 
 namespace tarnaxel {

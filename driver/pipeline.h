@@ -7,7 +7,7 @@
 
 #include <cstddef>
 
-#include "driver/line_reader.h"
+#include "molecule/line_reader.h"
 #include "driver/routing.h"
 #include "driver/terminal.h"
 #include "matcher/matcher.h"

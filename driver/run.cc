@@ -17,7 +17,7 @@
 #include "driver/clock.h"
 #include "driver/compile.h"
 #include "driver/explain.h"
-#include "driver/line_reader.h"
+#include "molecule/line_reader.h"
 #include "driver/options.h"
 #include "driver/pipeline.h"
 #include "driver/routing.h"

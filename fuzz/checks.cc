@@ -7,9 +7,9 @@
 
 #include "common/fatal.h"
 #include "driver/compile.h"
-#include "driver/line_reader.h"
+#include "molecule/line_reader.h"
 #include "driver/routing.h"
-#include "driver/sdf_record.h"
+#include "molecule/sdf_record.h"
 #include "matcher/matcher.h"
 #include "rulefile/loader.h"
 #include "rulefile/automaton.h"

@@ -17,7 +17,7 @@
 
 #include "common/fatal.h"
 #include "common/molecule.h"
-#include "driver/sdf_record.h"
+#include "molecule/sdf_record.h"
 
 namespace tarnaxel::test {
 

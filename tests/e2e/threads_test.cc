@@ -5,7 +5,7 @@
 #include <memory>
 #include <sstream>
 
-#include "driver/line_reader.h"
+#include "molecule/line_reader.h"
 #include "tests/support.h"
 
 namespace tarnaxel {

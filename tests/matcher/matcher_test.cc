@@ -4,8 +4,8 @@
 #include <thread>
 
 #include "driver/compile.h"
-#include "driver/line_reader.h"
-#include "driver/sdf_record.h"
+#include "molecule/line_reader.h"
+#include "molecule/sdf_record.h"
 #include "rulefile/loader.h"
 #include "tests/support.h"
 

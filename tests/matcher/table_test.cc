@@ -4,7 +4,7 @@
 #include <random>
 #include <tuple>
 
-#include "driver/sdf_record.h"
+#include "molecule/sdf_record.h"
 #include "matcher/matcher.h"
 #include "rulefile/loader.h"
 #include "tests/support.h"

@@ -1,9 +1,11 @@
-#include "driver/sdf_record.h"
+#include "molecule/sdf_record.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string_view>
 
 #include "common/fatal.h"
+#include "molecule/aromaticity.h"
 #include "rulefile/automaton.h"
 
 namespace tarnaxel {
@@ -36,6 +38,51 @@ std::string_view atom_symbol(std::string_view line) {
   return line.substr(pos, end - pos);
 }
 
+// The charge of an atom block's charge field: 1, 2, 3 for +3, +2, +1 and
+// 5, 6, 7 for -1, -2, -3 (4 is a radical).
+int charge_of_field(int field) {
+  switch (field) {
+    case 1: return 3;
+    case 2: return 2;
+    case 3: return 1;
+    case 5: return -1;
+    case 6: return -2;
+    case 7: return -3;
+    default: return 0;
+  }
+}
+
+// "M  CHG" lines give every charge of the record: the first one met clears
+// the atom block's.
+void read_charges(std::string_view line, Structure& s, bool& listed) {
+  if (!listed) std::fill(s.charge.begin(), s.charge.end(), 0);
+  listed = true;
+  const int entries = field_value(line, 6, 3);
+  for (int i = 0; i < entries && i < 8; ++i) {
+    const int atom = field_value(line, 10 + 8 * static_cast<size_t>(i), 3);
+    const int charge = field_value(line, 14 + 8 * static_cast<size_t>(i), 3);
+    if (atom >= 1 && static_cast<size_t>(atom) <= s.charge.size()) s.charge[static_cast<size_t>(atom - 1)] = charge;
+  }
+}
+
+// Codes the aromatic atoms by their symbols in lowercase, and the aromatic
+// bonds as type 4.
+void mark_aromatic(const Automaton& automaton, const Structure& s, Molecule& molecule) {
+  Aromaticity found;
+  perceive_aromaticity(s, found);
+  for (size_t a = 0; a < found.atom.size(); ++a) {
+    if (!found.atom[a]) continue;
+    Atom& atom = molecule.atoms[a + 1];
+    atom.aromatic = 1;
+    atom.label = automaton.find_atom_label(aromatic_symbol(s.symbol[a]));
+  }
+  const int type4 = automaton.find_bond_label("4");
+  for (size_t b = 0; b < found.bond.size(); ++b) {
+    if (!found.bond[b]) continue;
+    molecule.edges[2 * b + 1].label = molecule.edges[2 * b + 2].label = type4;
+  }
+}
+
 }  // namespace
 
 int field_value(std::string_view line, size_t column, size_t width) {
@@ -50,7 +97,7 @@ int field_value(std::string_view line, size_t column, size_t width) {
 }
 
 void read_record(LineReader& input, const Automaton& automaton, int record_number, Molecule& molecule,
-                 const CountsReport& report) {
+                 const CountsReport& report, bool aromatic) {
   read_required(input, record_number, "header");
   read_required(input, record_number, "header");
   std::string_view line = read_required(input, record_number, "header");
@@ -66,9 +113,19 @@ void read_record(LineReader& input, const Automaton& automaton, int record_numbe
   molecule.edges.assign(molecule.edge_count + 1, Edge{0, 0, 0, 0.0});
   report(atom_count, bond_count);
 
+  Structure* structure = nullptr;
+  Structure kept;
+  if (aromatic) {
+    structure = &kept;
+    kept.symbol.resize(static_cast<size_t>(atom_count));
+    kept.charge.assign(static_cast<size_t>(atom_count), 0);
+  }
   for (int i = 1; i <= atom_count; ++i) {
     line = read_required(input, record_number, "atom block");
     molecule.atoms[i] = Atom{automaton.find_atom_label(atom_symbol(line)), 0.0};
+    if (structure == nullptr) continue;
+    structure->symbol[static_cast<size_t>(i - 1)] = atom_symbol(line);
+    structure->charge[static_cast<size_t>(i - 1)] = charge_of_field(field_value(line, 36, 3));
   }
   for (int k = 1; k <= bond_count; ++k) {
     line = read_required(input, record_number, "bond block");
@@ -85,10 +142,17 @@ void read_record(LineReader& input, const Automaton& automaton, int record_numbe
     int code = automaton.find_bond_label(type);
     molecule.edges[2 * k - 1] = Edge{first, second, code, 1.0};
     molecule.edges[2 * k] = Edge{second, first, code, 1.0};
+    if (structure == nullptr) continue;
+    structure->bonds.push_back({first - 1, second - 1});
+    structure->order.push_back(type.empty() ? '\0' : type[0]);
   }
   // The tail: property lines and data items up to and including "$$$$".
-  while (input.line(line))
+  bool charges_listed = false;
+  while (input.line(line)) {
     if (line.substr(0, 4) == "$$$$") break;
+    if (structure != nullptr && line.substr(0, 6) == "M  CHG") read_charges(line, *structure, charges_listed);
+  }
+  if (structure != nullptr) mark_aromatic(automaton, *structure, molecule);
 }
 
 }  // namespace tarnaxel

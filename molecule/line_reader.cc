@@ -1,4 +1,4 @@
-#include "driver/line_reader.h"
+#include "molecule/line_reader.h"
 
 #include <zlib.h>
 

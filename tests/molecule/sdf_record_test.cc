@@ -1,4 +1,4 @@
-#include "driver/sdf_record.h"
+#include "molecule/sdf_record.h"
 
 #include <algorithm>
 

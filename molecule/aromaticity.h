@@ -1,0 +1,46 @@
+// Aromaticity perception: which atoms and bonds of a record lie in an
+// aromatic ring.  A ring, or a union of up to three fused rings, of at most
+// 24 atoms each, is aromatic when every atom can take part and the pi
+// electrons they give add up to 4n + 2 (Hueckel):
+//
+//   1  an atom with a double bond along a ring (C, N, P, O+, S+, B, ...)
+//   0  a carbon whose double bond leaves the ring to O, N or S (C=O), or a
+//      carbocation with single bonds only
+//   2  N, P or As with single bonds only and at most three neighbours
+//      (pyrrole), N- with two; O, S, Se or Te with two single bonds; a
+//      carbanion with single bonds only
+//
+// Any other atom (four neighbours, a triple bond, two double bonds, a double
+// bond leaving the ring to carbon, boron with single bonds only) keeps its
+// rings from being aromatic.  In a union of rings the bonds of one ring only
+// are aromatic, not the bonds the rings share (azulene's middle bond).
+// Aromaticity written in the record is kept: bonds of type 4 and their
+// atoms, and atoms written in lowercase, are aromatic as written.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "molecule/rings.h"
+
+namespace tarnaxel {
+
+struct Structure {
+  std::vector<std::string> symbol;  // as written ("C", "Cl", "c", "Se")
+  std::vector<int> charge;
+  std::vector<RingBond> bonds;      // atoms from 0
+  std::vector<char> order;          // the bond type character: '1', '2', '3', '4', ...
+};
+
+struct Aromaticity {
+  std::vector<uint8_t> atom;
+  std::vector<uint8_t> bond;
+};
+
+void perceive_aromaticity(const Structure& s, Aromaticity& out);
+
+// The symbol an aromatic atom is read with: its first letter in lowercase.
+std::string aromatic_symbol(const std::string& symbol);
+
+}  // namespace tarnaxel
