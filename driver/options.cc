@@ -25,6 +25,8 @@ int read_long_options(int argc, const char* const* argv, LongOptions& options) {
       options.quiet = true;
     } else if (std::strcmp(a, "--match-data") == 0) {
       options.match_data = true;
+    } else if (std::strcmp(a, "--aromatic") == 0) {
+      options.aromatic = true;
     } else if (std::strncmp(a, "--outdir=", 9) == 0 && a[9] != '\0') {
       options.outdir = a + 9;
     } else if (std::strcmp(a, "--outdir") == 0 && i + 1 < argc && argv[i + 1][0] != '\0') {
@@ -76,10 +78,16 @@ Long options (before the input file name; "--" ends them):
                    match as SD data items: TARNAXEL_BONDS, TARNAXEL_ATOMS
                    (1-based numbers) and TARNAXEL_SCORE
   --quiet          no statistics line per record
+  --aromatic       perceive aromaticity in every record: atoms of aromatic
+                   rings read in lowercase (c, n, o, s, ...), their ring
+                   bonds as aromatic, and the pattern's aromatic links (between
+                   lowercase atoms) match every bond at an aromatic atom; so
+                   c1ccccc1 finds benzene rings however the file draws them
 
 Pattern notation (SMILES-like):
   CCO              a chain: atoms joined by single bonds
   C=O  C#N  C:C    double, triple and aromatic (V2000 type 4) bonds
+  c1ccccc1  n      aromatic atoms (lowercase; with --aromatic for any file)
   CC(C)(C)C        branches in parentheses
   C1=CC=CC=C1      ring bonds: a digit opens and closes a ring (%10 for 10..999)
   [Na]  Cl  Br     bracket atoms and two-letter elements

@@ -14,6 +14,7 @@ struct LongOptions {
   bool version = false;
   bool quiet = false;       // no per-record statistics lines
   bool match_data = false;  // accepted records as read, the match as SD data items
+  bool aromatic = false;    // aromaticity perceived in every record
   std::string outdir;       // where the four files go; empty: the working directory
 };
 

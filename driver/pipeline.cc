@@ -36,7 +36,7 @@ void judge_serially(LineReader& input, OutputFiles& outputs, const JudgeSetup& s
   try {
     while (input.begin_record()) {
       stats.number(++number).text("\t").put(outputs);
-      read_record(input, setup.automaton, number, molecule, report);
+      read_record(input, setup.automaton, number, molecule, report, setup.options.aromatic != 0);
       const long start = clock_ticks();
       const MatchResult& result = matcher.match(setup.options, molecule);
       put_judged(stats, outputs, setup, number, result, clock_ticks() - start, input.record(), molecule,
@@ -129,7 +129,7 @@ class Pipeline {
         begun = true;
         ++number;
         counted = false;
-        read_record(input_, setup_.automaton, number, molecule, report);
+        read_record(input_, setup_.automaton, number, molecule, report, setup_.options.aromatic != 0);
       } catch (const Fatal&) {
         // The input cannot be read on: the records before go out, then the
         // statistics begun for this one, then the message.

@@ -105,6 +105,7 @@ int run_tool(int argc, const char* const* argv) {
   explained(pattern, [&] { check_pattern_text(pattern); });
 
   MatchOptions options;
+  options.aromatic = long_options.aromatic;
   for (int i = first + 1; i < argc - 1; ++i) {
     if (std::strcmp(argv[i], "-ind") == 0) {
       options.ind = 1;

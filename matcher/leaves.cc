@@ -70,6 +70,15 @@ void add_leaf_configs(MatchContext& context, Bag& leaf, int u) {
                 static_cast<uint16_t>(root)};
   };
 
+  // Child k of rule r can be met over this bond: its label, or with
+  // aromaticity perceived, an aromatic link over a bond at an aromatic atom.
+  const bool aromatic_link_fits = context.options.aromatic &&
+                                  (context.molecule.atoms[v].aromatic || context.molecule.atoms[w].aromatic);
+  auto fits = [&](const Rule& r, int k) {
+    if (context.options.aromatic && ((r.aromatic_link >> k) & 1u) != 0) return aromatic_link_fits;
+    return r.child_label[k] == edge.label;
+  };
+
   const Viability& viable = *context.viable;
   const RuleSpan ready_v = rules_at(context.scratch, v, true);
   const RuleSpan ready_w = rules_at(context.scratch, w, true);
@@ -79,7 +88,7 @@ void add_leaf_configs(MatchContext& context, Bag& leaf, int u) {
   for (const uint16_t* i = ready_v.begin; i != ready_v.end; ++i) {
     const Rule& ri = rules[*i];
     for (int k = 0; k < ri.plain_count; ++k) {
-      if (ri.child_label[k] != edge.label) continue;
+      if (!fits(ri, k)) continue;
       const int state = ri.child_state[k];
       for (const uint16_t* j = ready_w.begin; j != ready_w.end; ++j) {
         const Rule& rj = rules[*j];
@@ -97,7 +106,7 @@ void add_leaf_configs(MatchContext& context, Bag& leaf, int u) {
     for (const uint16_t* i = all_v.begin; i != all_v.end; ++i) {
       const Rule& ri = rules[*i];
       for (int k = ri.plain_count; k < ri.plain_count + ri.star_count && k < kMaxChildren; ++k) {
-        if (ri.child_label[k] != edge.label) continue;
+        if (!fits(ri, k)) continue;
         for (const uint16_t* j = all_w.begin; j != all_w.end; ++j)
           if (rules[*j].state == ri.child_state[k])
             store_pair(context, leaf, item(v, *i, 0, v), item(w, *j, 0, v), true, x);
@@ -114,15 +123,15 @@ void add_leaf_configs(MatchContext& context, Bag& leaf, int u) {
     // A rule matched at an end of a bond left out needs all its bonds among
     // the others (with every rule kept, only its plain children).
     const bool short_of_bonds = context.scratch.check_left;
-    auto fits = [&](int r, int degree) {
+    auto room = [&](int r, int degree) {
       const Rule& rule = context.automaton.rules[r];
       return short_of_bonds ? bonds_needed(rule) < degree : rule.plain_count <= degree;
     };
     viable.for_each(v, [&](int r) {
-      if (fits(r, deg_v)) at_v.push_back(r);
+      if (room(r, deg_v)) at_v.push_back(r);
     });
     viable.for_each(w, [&](int r) {
-      if (fits(r, deg_w)) at_w.push_back(r);
+      if (room(r, deg_w)) at_w.push_back(r);
     });
     size_t a = 0;
     size_t b = 0;

@@ -186,7 +186,7 @@ void describe_leaf(const MatchContext& context, std::vector<uint32_t>& key, int 
   const bool live_w = viable.any(w);
   key.clear();
   key.push_back(static_cast<uint32_t>(o.ind | (o.span << 1) | (o.min << 2) | (o.every_rule << 3) | (live_v << 4) |
-                                      (live_w << 5)));
+                                      (live_w << 5) | (o.aromatic << 6)));
   for (const int a : {live_v ? v : 0, live_w ? w : 0}) {
     if (a == 0) continue;
     key.push_back(static_cast<uint32_t>(context.degree[static_cast<size_t>(a)] << 16) | viable.slot(a));
@@ -198,11 +198,16 @@ void describe_leaf(const MatchContext& context, std::vector<uint32_t>& key, int 
   }
   if (!live_v || !live_w) return;
   // Each directed edge: its direction and label (bond label codes are
-  // small), and its weight unless 1.
+  // small), and its weight unless 1; with aromaticity perceived, whether
+  // an end is aromatic (the aromatic link reads it).
+  const Atom* atoms = context.molecule.atoms.data();
+  const uint32_t aromatic_end =
+      o.aromatic && (atoms[v].aromatic || atoms[w].aromatic) ? uint32_t{1} << 31 : 0u;
   for (size_t i = first; i < last; ++i) {
     const Edge& e = context.molecule.edges[static_cast<size_t>(edge_of(edges[i]))];
     const bool weighed = e.weight != 1.0;
-    key.push_back((e.from == v ? 0u : 1u) | (static_cast<uint32_t>(e.label) << 2) | (weighed ? 2u : 0u));
+    key.push_back((e.from == v ? 0u : 1u) | (static_cast<uint32_t>(e.label) << 2) | (weighed ? 2u : 0u) |
+                  aromatic_end);
     if (!weighed) continue;
     uint64_t weight;
     std::memcpy(&weight, &e.weight, sizeof weight);
@@ -600,7 +605,8 @@ int Matcher::run_tables(const MatchOptions& options, const Molecule& molecule) {
   MatcherStorage& s = *storage_;
   // Rules that cannot stand anywhere in a finished match never enter a table;
   // when no match can finish, the molecule is rejected here.
-  if (!s.viable.compute(automaton_, molecule, s.neighbours.degrees(), options.span != 0, options.every_rule != 0))
+  if (!s.viable.compute(automaton_, molecule, s.neighbours.degrees(), options.span != 0, options.every_rule != 0,
+                        options.aromatic != 0))
     return kRejected;
   MatchContext context(automaton_, options, molecule, s.scratch, table_limit_);
   const size_t n = molecule.atom_count;

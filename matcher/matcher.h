@@ -25,6 +25,8 @@ struct MatchOptions {
   uint8_t min = 0;          // the smallest score wins
   uint8_t read_order = 0;   // never set by the command line; not supported
   uint8_t write_order = 0;  // never set by the command line; not supported
+  uint8_t aromatic = 0;     // aromaticity perceived: an aromatic link matches every bond at an
+                            // aromatic atom
   uint8_t every_rule = 0;   // never set by the command line: tables from every rule and
                             // every pair, none removed as unable to finish (to check that
                             // removal changes nothing)

@@ -52,6 +52,14 @@ void Viability::gather(size_t atom) {
       near_label[w] |= down[w];
       above[w] |= up[w];
     }
+    // An aromatic link may be met over any bond at an aromatic atom.
+    if (aromatic_ && label != 0 && (molecule_->atoms[atom].aromatic || molecule_->atoms[static_cast<size_t>(e.to)].aromatic)) {
+      const uint64_t* link_up = down + sw;
+      for (size_t w = 0; w < sw; ++w) {
+        near[w] |= down[w];
+        above[w] |= link_up[w];
+      }
+    }
   }
 }
 
@@ -109,10 +117,11 @@ void Viability::settle() {
 }
 
 bool Viability::compute(const Automaton& automaton, const Molecule& molecule, const std::vector<int>& degree,
-                        bool span, bool keep_all) {
+                        bool span, bool keep_all, bool aromatic) {
   const RuleIndex& index = *automaton.index;
   index_ = &index;
   molecule_ = &molecule;
+  aromatic_ = aromatic;
   state_words_ = index.state_words;
   set_words_ = index.set_words;
   mask_words_ = index.mask_words;

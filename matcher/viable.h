@@ -31,8 +31,10 @@ class Viability {
   // can be accepted: no atom keeps a rule, under span some bonded atom keeps
   // none, or a state every match holds is kept at no atom.  With keep_all,
   // every rule of an atom's label survives.
+  // With aromatic, a bond at an aromatic atom also counts as a bond of
+  // label 0, the code of the aromatic link.
   bool compute(const Automaton& automaton, const Molecule& molecule, const std::vector<int>& degree, bool span,
-               bool keep_all = false);
+               bool keep_all = false, bool aromatic = false);
 
   // Whether some rule survives at atom.
   bool any(int atom) const {
@@ -87,6 +89,7 @@ class Viability {
 
   const RuleIndex* index_ = nullptr;
   const Molecule* molecule_ = nullptr;
+  bool aromatic_ = false;
   size_t state_words_ = 1;
   size_t set_words_ = 2;   // words of an atom's sets: state_words_ * (bond labels + 1)
   size_t mask_words_ = 1;  // words of an atom's surviving-rule mask

@@ -56,6 +56,28 @@ py::tuple to_python(const Automaton& automaton, const MatchOptions& options, con
   return py::make_tuple(r.result, r.width, r.score, py::tuple(bonds), py::tuple(atoms));
 }
 
+// The aromatic atoms and bonds (from 0) of a molblock, as --aromatic
+// perceives them.
+py::tuple perceive(const std::string& text) {
+  // Bond types coded as themselves: an aromatic bond is read as type 4.
+  static const std::unique_ptr<const Automaton> types = load_rules_from_text("q1\nC\n1,2,3,4\n");
+  std::unique_ptr<LineReader> input = LineReader::from_text(text);
+  Molecule molecule;
+  try {
+    if (!input->begin_record()) throw Fatal(Stream::err, "Error: the molblock holds no record.");
+    read_record(*input, *types, 1, molecule, [](int, int) {}, true);
+  } catch (const Fatal& fatal) {
+    raise_record(fatal);
+  }
+  py::list atoms;
+  for (size_t a = 1; a <= molecule.atom_count; ++a)
+    if (molecule.atoms[a].aromatic) atoms.append(a - 1);
+  py::list bonds;
+  for (size_t b = 1; 2 * b <= molecule.edge_count; ++b)
+    if (molecule.edges[2 * b - 1].label == types->find_bond_label("4")) bonds.append(b - 1);
+  return py::make_tuple(py::tuple(atoms), py::tuple(bonds));
+}
+
 class CompiledPattern {
  public:
   explicit CompiledPattern(std::string pattern) {
@@ -74,16 +96,17 @@ class CompiledPattern {
   int rule_count() const { return automaton_->rule_count; }
 
   // Matches the one record of text: (result, width, score, bonds, atoms).
-  py::tuple match(const std::string& text, bool span, bool ind, bool min) {
+  py::tuple match(const std::string& text, bool span, bool ind, bool min, bool aromatic) {
     std::unique_ptr<LineReader> input = LineReader::from_text(text);
     Molecule molecule;
     try {
       if (!input->begin_record()) throw Fatal(Stream::err, "Error: the molblock holds no record.");
-      read_record(*input, *automaton_, 1, molecule, [](int, int) {});
+      read_record(*input, *automaton_, 1, molecule, [](int, int) {}, aromatic);
     } catch (const Fatal& fatal) {
       raise_record(fatal);
     }
-    const MatchOptions options = match_options(span, ind, min);
+    MatchOptions options = match_options(span, ind, min);
+    options.aromatic = aromatic;
     MatchResult result;
     {
       // The matcher is taken without the interpreter's lock, so that a
@@ -134,10 +157,11 @@ struct Record {
 // with the whole of it.
 class Screener {
  public:
-  Screener(const CompiledPattern& pattern, py::object source, bool span, bool ind, bool min, int threads,
-           bool keep_text)
+  Screener(const CompiledPattern& pattern, py::object source, bool span, bool ind, bool min, bool aromatic,
+           int threads, bool keep_text)
       : pattern_(pattern), options_(match_options(span, ind, min)), threads_(std::max(1, threads)),
         keep_text_(keep_text), limit_(table_memory_limit()) {
+    options_.aromatic = aromatic;
     if (py::isinstance<py::str>(source)) {
       input_ = LineReader::open(source.cast<std::string>());
       if (!input_) raise_record(Fatal(Stream::err, "Error: Cannot open SDF_file."));
@@ -184,7 +208,7 @@ class Screener {
           break;
         }
         read_record(*input_, pattern_.automaton(), static_cast<int>(first_index_ + count_ + 1), r.molecule,
-                    [](int, int) {});
+                    [](int, int) {}, options_.aromatic != 0);
       } catch (const Fatal& fatal) {
         failure_ = std::make_unique<Fatal>(fatal);
         break;
@@ -276,6 +300,7 @@ PYBIND11_MODULE(_tarnaxel, m) {
       .def_property_readonly("rule_count", &CompiledPattern::rule_count)
       .def("match", &CompiledPattern::match);
   py::class_<Screener>(m, "Screener")
-      .def(py::init<const CompiledPattern&, py::object, bool, bool, bool, int, bool>(), py::keep_alive<1, 2>())
+      .def(py::init<const CompiledPattern&, py::object, bool, bool, bool, bool, int, bool>(), py::keep_alive<1, 2>())
       .def("next", &Screener::next);
+  m.def("perceive", &perceive, "The aromatic atoms and bonds (from 0) of one V2000 molblock.");
 }

@@ -30,6 +30,9 @@ struct Rule {
   int32_t child_label[kMaxChildren];
   int32_t plain_count;
   int32_t star_count;
+  // Bit k: child k's label is written "?", the aromatic link (between two
+  // aromatic atoms of the pattern); its code is that of the text "?".
+  uint8_t aromatic_link;
 };
 
 // The bonds a rule needs at its atom: its plain children, plus the bond to

@@ -102,9 +102,11 @@ size_t parse_left(std::string_view s, const Automaton& a, Rule& rule) {
         code = kWildcardLabel;
       } else if (!label.empty() && label[0] == '*') {
         code = a.find_bond_label(label.substr(1));
+        if (label.substr(1) == "?") rule.aromatic_link |= static_cast<uint8_t>(1u << children);
         ++stars;
       } else {
         code = a.find_bond_label(label);
+        if (label == "?") rule.aromatic_link |= static_cast<uint8_t>(1u << children);
       }
       rule.child_label[children++] = code;
       pos = end + 1;

@@ -88,9 +88,11 @@ class Pattern:
     def __repr__(self):
         return f"Pattern({self.text!r})"
 
-    def match(self, mol, span=False, ind=False, min=False):
-        """Judges one molecule: an RDKit Mol or a V2000 molblock (str or bytes)."""
-        result = self._compiled.match(_molblock(mol), span, ind, min)
+    def match(self, mol, span=False, ind=False, min=False, aromatic=False):
+        """Judges one molecule: an RDKit Mol or a V2000 molblock (str or bytes).
+        aromatic: perceive aromaticity (as --aromatic), so that lowercase
+        atoms and aromatic links find aromatic rings however drawn."""
+        result = self._compiled.match(_molblock(mol), span, ind, min, aromatic)
         from_mol = not isinstance(mol, (str, bytes))
         return Match(*result, mol=mol if from_mol else None, pattern=self if from_mol else None)
 
@@ -179,9 +181,9 @@ def _threads(threads):
     return int(threads)
 
 
-def _screen(source, pattern, span, ind, min, threads, keep_text):
+def _screen(source, pattern, span, ind, min, threads, keep_text, aromatic=False):
     pattern = compile(pattern)
-    screener = _Screener(pattern._compiled, _reader(source), span, ind, min, _threads(threads), keep_text)
+    screener = _Screener(pattern._compiled, _reader(source), span, ind, min, aromatic, _threads(threads), keep_text)
     while True:
         batch = screener.next(_BATCH)
         if not batch:
@@ -194,20 +196,21 @@ def _screen(source, pattern, span, ind, min, threads, keep_text):
             return
 
 
-def screen(source, pattern, span=False, ind=False, min=False, threads=None):
+def screen(source, pattern, span=False, ind=False, min=False, threads=None, aromatic=False):
     """Yields (index, title, Match) for every record of source, in input order.
 
     source: an SDF path (plain or gzip), a binary file object, or an iterable
     of RDKit Mols or molblocks.  A record the reader refuses raises
-    RecordError after the records before it were yielded."""
+    RecordError after the records before it were yielded.  aromatic:
+    perceive aromaticity in every record (as --aromatic)."""
     for index, title, result, width, score, bonds, atoms, _ in _screen(source, pattern, span, ind, min, threads,
-                                                                        False):
+                                                                        False, aromatic):
         yield index, title, Match(result, width, score, bonds, atoms)
 
 
-def screen_frame(source, pattern, span=False, ind=False, min=False, threads=None):
+def screen_frame(source, pattern, span=False, ind=False, min=False, threads=None, aromatic=False):
     """The screen as a pandas DataFrame: index, title, result, width, score, bonds, atoms."""
     import pandas
     rows = [(index, title, m.result, m.width, m.score, m.bonds, m.atoms)
-            for index, title, m in screen(source, pattern, span, ind, min, threads)]
+            for index, title, m in screen(source, pattern, span, ind, min, threads, aromatic)]
     return pandas.DataFrame(rows, columns=["index", "title", "result", "width", "score", "bonds", "atoms"])

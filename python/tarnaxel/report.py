@@ -33,13 +33,13 @@ def _cell(pattern, title, match, text):
             f'width {match.width}</figcaption></figure>')
 
 
-def build(input_path, pattern_text, span=False, ind=False, min=False, progress=None):
+def build(input_path, pattern_text, span=False, ind=False, min=False, progress=None, aromatic=False):
     """The page as text."""
     pattern = tarnaxel.compile(pattern_text)
     counts = [0, 0, 0]
     cells = []
     last = time.monotonic()
-    records = tarnaxel._screen(input_path, pattern, span, ind, min, None, True)
+    records = tarnaxel._screen(input_path, pattern, span, ind, min, None, True, aromatic)
     for index, title, result, width, score, bonds, atoms, text in records:
         counts[result] += 1
         if result == 1 and len(cells) < SHOWN:
@@ -48,7 +48,8 @@ def build(input_path, pattern_text, span=False, ind=False, min=False, progress=N
         if progress is not None and now - last > 0.25:
             progress(index + 1, counts[1])
             last = now
-    options = " ".join(o for o, on in (("-span", span), ("-ind", ind), ("-min", min)) if on) or "none"
+    options = " ".join(o for o, on in (("-span", span), ("-ind", ind), ("-min", min), ("--aromatic", aromatic))
+                       if on) or "none"
     more = (f"<p>The first {SHOWN} of {counts[1]} accepted molecules are shown.</p>"
             if counts[1] > SHOWN else "")
     return f"""<!DOCTYPE html>
@@ -71,7 +72,7 @@ figcaption {{ font-size: 0.85em; text-align: center; overflow-wrap: anywhere; }}
 
 def main(argv):
     args = list(argv)
-    usage = "usage: python3 -m tarnaxel.report INPUT PATTERN [-span] [-ind] [-min] -o report.html"
+    usage = "usage: python3 -m tarnaxel.report INPUT PATTERN [-span] [-ind] [-min] [--aromatic] -o report.html"
     output = None
     if "-o" in args:
         at = args.index("-o")
@@ -80,7 +81,7 @@ def main(argv):
             return 1
         output = args[at + 1]
         del args[at:at + 2]
-    flags = {a for a in args if a in ("-span", "-ind", "-min")}
+    flags = {a for a in args if a in ("-span", "-ind", "-min", "--aromatic")}
     rest = [a for a in args if a not in flags]
     if output is None or len(rest) != 2:
         print(usage, file=sys.stderr)
@@ -91,7 +92,8 @@ def main(argv):
         sys.stderr.flush()
 
     try:
-        page = build(rest[0], rest[1], "-span" in flags, "-ind" in flags, "-min" in flags, progress)
+        page = build(rest[0], rest[1], "-span" in flags, "-ind" in flags, "-min" in flags, progress,
+                     "--aromatic" in flags)
     except (tarnaxel.PatternError, tarnaxel.RecordError, OSError) as error:
         message = getattr(error, "message", str(error)).rstrip("\n")
         english = "" if str(error) == message else str(error) + "\n"

@@ -5,10 +5,13 @@
 #include <array>
 #include <cstdio>
 #include <map>
+#include <memory>
 #include <sstream>
 #include <vector>
 
 #include "matcher/matcher.h"
+#include "molecule/line_reader.h"
+#include "molecule/sdf_record.h"
 #include "tests/reference/reference.h"
 
 namespace tarnaxel::reference {
@@ -229,8 +232,21 @@ std::string random_molecule(std::mt19937& rng, int max_atoms, bool plain) {
   int next = 1;
   if (n >= 3 && chance(rng, 60)) {
     const int size = std::min(n, 3 + pick(rng, 6));
-    for (int i = 1; i < size; ++i) add(i, i + 1);
-    add(size, 1);
+    // Now and then drawn as an aromatic ring is in Kekule form: double
+    // bonds every other bond (a five-ring with N, O or S where two single
+    // bonds meet).
+    if (!plain && (size == 5 || size == 6) && chance(rng, 50)) {
+      static const char* const kDonors[] = {"N", "O", "S"};
+      for (int i = 1; i <= size; ++i) g.atoms[static_cast<size_t>(i - 1)] = chance(rng, 80) ? "C" : "N";
+      if (size == 5) g.atoms[4] = kDonors[pick(rng, 3)];
+      for (int i = 1; i <= size; ++i) {
+        const int j = i % size + 1;
+        if (!g.has(i, j)) g.bonds.push_back({i, j, (i % 2 == 1 && i < 5) || (size == 6 && i == 5) ? 2 : 1});
+      }
+    } else {
+      for (int i = 1; i < size; ++i) add(i, i + 1);
+      add(size, 1);
+    }
     next = size + 1;
     const int left = n - size;
     if (left >= 1 && chance(rng, 50)) {
@@ -303,8 +319,17 @@ std::string record_of(std::string_view compact) {
   return write(g);
 }
 
+Molecule molecule_of(const Automaton& automaton, const std::string& record, bool aromatic) {
+  std::unique_ptr<LineReader> input = LineReader::from_text(record);
+  input->begin_record();
+  Molecule m;
+  read_record(*input, automaton, 1, m, [](int, int) {}, aromatic);
+  return m;
+}
+
 std::string option_names(unsigned bits) {
   std::string s;
+  if (bits & kAromatic) s += " --aromatic";
   if (bits & 1u) s += " -span";
   if (bits & 2u) s += " -ind";
   if (bits & 4u) s += " -min";
@@ -317,9 +342,11 @@ std::string compare(const Automaton& automaton, const Molecule& molecule, unsign
 }
 
 std::string compare(Matcher& matcher, const Automaton& automaton, const Molecule& molecule, unsigned bits) {
-  const MatchOptions options = match_options(bits & 1u, (bits >> 1) & 1u, (bits >> 2) & 1u);
+  MatchOptions options = match_options(bits & 1u, (bits >> 1) & 1u, (bits >> 2) & 1u);
+  options.aromatic = (bits & kAromatic) != 0;
   const MatchResult& engine = matcher.match(options, molecule);
-  const Verdict plain = judge(automaton, Options{(bits & 1u) != 0, (bits & 2u) != 0, (bits & 4u) != 0}, molecule);
+  const Verdict plain = judge(
+      automaton, Options{(bits & 1u) != 0, (bits & 2u) != 0, (bits & 4u) != 0, (bits & kAromatic) != 0}, molecule);
   std::ostringstream out;
   auto edges = [](const std::vector<int>& e) {
     std::ostringstream s;

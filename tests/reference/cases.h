@@ -38,14 +38,20 @@ std::string planted_molecule(std::mt19937& rng, const std::string& pattern, int 
 std::string record_of(std::string_view compact);
 
 // The seven option sets the command line allows (at most two of -span,
-// -ind, -min): bit 0 span, bit 1 ind, bit 2 min.
+// -ind, -min): bit 0 span, bit 1 ind, bit 2 min; each also with
+// --aromatic, bit 3.
 constexpr unsigned kOptionSets[7] = {0, 1, 2, 4, 3, 5, 6};
+constexpr unsigned kAromatic = 8;
 std::string option_names(unsigned bits);
 
-// Judges the record with the matcher and with the reference under the
-// option bits; "" when they agree on result, width, score and bonds, else
-// what differs.  A matcher kept from one call to the next (on the same
-// automaton) also judges the tables it copies from kinds met before.
+// The molecule of a record, read with aromaticity perceived when asked.
+Molecule molecule_of(const Automaton& automaton, const std::string& record, bool aromatic);
+
+// Judges the molecule with the matcher and with the reference under the
+// option bits (the molecule read with aromaticity perceived for bit 3); ""
+// when they agree on result, width, score and bonds, else what differs.  A
+// matcher kept from one call to the next (on the same automaton) also
+// judges the tables it copies from kinds met before.
 std::string compare(const Automaton& automaton, const Molecule& molecule, unsigned bits);
 std::string compare(Matcher& matcher, const Automaton& automaton, const Molecule& molecule, unsigned bits);
 

@@ -67,9 +67,12 @@ TEST(Reference, FoundDisagreements) {
   };
   for (const auto& c : cases) {
     const auto automaton = automaton_of(c.pattern);
-    const Molecule m = test::molecule_of(*automaton, record_of(c.molecule));
-    for (unsigned bits : kOptionSets)
-      EXPECT_EQ(compare(*automaton, m, bits), "") << c.pattern << " on " << c.molecule;
+    const std::string record = record_of(c.molecule);
+    for (unsigned aromatic : {0u, kAromatic}) {
+      const Molecule m = molecule_of(*automaton, record, aromatic != 0);
+      for (unsigned bits : kOptionSets)
+        EXPECT_EQ(compare(*automaton, m, bits | aromatic), "") << c.pattern << " on " << c.molecule;
+    }
   }
 }
 
@@ -82,11 +85,11 @@ TEST(Reference, AgreesOnRandomCases) {
 #ifdef TARNAXEL_SANITIZED
   int patterns = 150;
 #else
-  int patterns = 1500;
+  int patterns = 1000;
 #endif
   if (count) patterns = std::atoi(count);
   std::mt19937 rng(seed ? static_cast<unsigned>(std::atoll(seed)) : 25u);
-  int compiled = 0, judged = 0, accepted = 0, failures = 0;
+  int compiled = 0, judged = 0, accepted = 0, accepted_aromatic = 0, failures = 0;
   for (int p = 0; p < patterns && failures < 10; ++p) {
     const std::string pattern = random_pattern(rng);
     std::unique_ptr<const Automaton> automaton;
@@ -99,24 +102,28 @@ TEST(Reference, AgreesOnRandomCases) {
     Matcher matcher(*automaton, default_table_memory_limit());
     for (int i = 0; i < 12 && failures < 10; ++i) {
       const std::string record = i % 2 ? random_molecule(rng, 10) : planted_molecule(rng, pattern, 12);
-      const Molecule m = test::molecule_of(*automaton, record);
-      for (unsigned bits : kOptionSets) {
-        const std::string differs = compare(matcher, *automaton, m, bits);
-        ++judged;
-        if (!differs.empty()) {
-          ++failures;
-          ADD_FAILURE() << "pattern " << pattern << differs << "\n" << record;
+      const Molecule m = molecule_of(*automaton, record, false);
+      const Molecule perceived = molecule_of(*automaton, record, true);
+      for (unsigned aromatic : {0u, kAromatic})
+        for (unsigned bits : kOptionSets) {
+          const std::string differs = compare(matcher, *automaton, aromatic ? perceived : m, bits | aromatic);
+          ++judged;
+          if (!differs.empty()) {
+            ++failures;
+            ADD_FAILURE() << "pattern " << pattern << differs << "\n" << record;
+          }
         }
-      }
       accepted += judge(*automaton, Options{}, m).result == 1;
+      accepted_aromatic += judge(*automaton, Options{false, false, false, true}, perceived).result == 1;
     }
   }
   // The generator must keep reaching both verdicts and most of its patterns.
   if (failures != 0) return;
   EXPECT_GT(compiled, patterns / 2);
   EXPECT_GT(accepted, compiled);
-  std::printf("%d patterns compiled of %d, %d cases judged, %d accepted without options\n", compiled, patterns,
-              judged, accepted);
+  EXPECT_GT(accepted_aromatic, compiled);
+  std::printf("%d patterns compiled of %d, %d cases judged, %d accepted without options (%d with --aromatic)\n",
+              compiled, patterns, judged, accepted, accepted_aromatic);
 }
 
 }  // namespace

@@ -198,12 +198,19 @@ void Run::leaf_configs(Bag& leaf, int u) {
   const int lv = m_.atoms[static_cast<size_t>(v)].label, lw = m_.atoms[static_cast<size_t>(w)].label;
   const size_t dv = degree_[static_cast<size_t>(v)], dw = degree_[static_cast<size_t>(w)];
   const int n = a_.rule_count;
+  // Child k of rule i over this bond: its label, or with aromaticity
+  // perceived, an aromatic link over a bond at an aromatic atom.
+  const bool aromatic_end = m_.atoms[static_cast<size_t>(v)].aromatic || m_.atoms[static_cast<size_t>(w)].aromatic;
+  auto over = [&](int i, int k) {
+    if (o_.aromatic && ((rule(i).aromatic_link >> k) & 1u) != 0) return aromatic_end;
+    return rule(i).child_label[k] == label;
+  };
   // A tree bond, v the parent of w.
   for (int i = 1; i <= n; ++i)
     for (int j = 1; j <= n; ++j)
       for (int k = 0; k < plain(i); ++k)
         if (rule(i).symbol == lv && rule(j).symbol == lw && rule(i).child_state[k] == rule(j).state &&
-            rule(i).child_label[k] == label && dv >= need(i) && dw >= need(j))
+            over(i, k) && dv >= need(i) && dw >= need(j))
           store_leaf(leaf, {v, i, 1u << k, v}, {w, j, 0, v}, true, e.weight);
   // A ring closure: a plain child of each end stands for the same state,
   // reached over the bond's label from v and over the wildcard from w.
@@ -212,15 +219,14 @@ void Run::leaf_configs(Bag& leaf, int u) {
       for (int k = 0; k < plain(i); ++k)
         for (int l = 0; l < plain(j); ++l)
           if (rule(i).symbol == lv && rule(j).symbol == lw && rule(i).child_state[k] == rule(j).child_state[l] &&
-              rule(i).child_label[k] == label && rule(j).child_label[l] == kWildcardLabel && dv >= need(i) &&
+              over(i, k) && rule(j).child_label[l] == kWildcardLabel && dv >= need(i) &&
               dw >= need(j))
             store_leaf(leaf, {v, i, 1u << k, v}, {w, j, 1u << l, w}, true, e.weight);
   // A starred child: any number of such bonds.
   for (int i = 1; i <= n; ++i)
     for (int j = 1; j <= n; ++j)
       for (int k = plain(i); k < children(i); ++k)
-        if (rule(i).symbol == lv && rule(j).symbol == lw && rule(i).child_state[k] == rule(j).state &&
-            rule(i).child_label[k] == label)
+        if (rule(i).symbol == lv && rule(j).symbol == lw && rule(i).child_state[k] == rule(j).state && over(i, k))
           store_leaf(leaf, {v, i, 0, v}, {w, j, 0, v}, true, e.weight);
   // Left out: allowed only when at most one end is matched.
   if (!o_.ind || o_.span) return;

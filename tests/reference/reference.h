@@ -19,6 +19,7 @@ struct Options {
   bool span = false;
   bool ind = false;
   bool min = false;
+  bool aromatic = false;  // the molecule was read with aromaticity perceived
 };
 
 struct Verdict {
