@@ -4,6 +4,8 @@ molecules; the tool without options must accept exactly the molecules in
 which RDKit finds the pattern as a substructure.  The reference matcher of
 the C++ tests reads automaton.txt, so only this check sees a fault of the
 compiler."""
+import gzip
+import os
 import random
 
 import pytest
@@ -124,3 +126,55 @@ def test_verdicts_agree_with_rdkit_substructure_match():
             accepted += expected
     # Both verdicts are reached often enough to mean something.
     assert accepted > agreed // 20 and accepted < agreed - agreed // 20
+
+
+CORPUS = os.path.join(os.environ.get("TARNAXEL_SOURCE_DIR", "."), "bench", "corpus.sdf.gz")
+
+
+def corpus_blocks():
+    with gzip.open(CORPUS, "rt") as f:
+        return [r + "$$$$\n" for r in f.read().split("$$$$\n")[:-1]]
+
+
+def test_perceived_aromaticity_agrees_with_rdkit():
+    """Atom by atom and bond by bond over the real records of the corpus
+    (NCI, PubChem, ChEMBL, written in Kekule form)."""
+    from rdkit import RDLogger
+    RDLogger.DisableLog("rdApp.*")
+    atoms = atoms_same = molecules = molecules_same = 0
+    for block in corpus_blocks():
+        reference = Chem.MolFromMolBlock(block)
+        if reference is None:
+            continue
+        got_atoms, got_bonds = tarnaxel._tarnaxel.perceive(block)
+        want_atoms = tuple(a.GetIdx() for a in reference.GetAtoms() if a.GetIsAromatic())
+        want_bonds = tuple(b.GetIdx() for b in reference.GetBonds() if b.GetIsAromatic())
+        n = reference.GetNumAtoms()
+        same = n - len(set(got_atoms) ^ set(want_atoms))
+        atoms += n
+        atoms_same += same
+        molecules += 1
+        molecules_same += same == n and got_bonds == want_bonds
+    assert molecules > 6000
+    assert atoms_same >= 0.999 * atoms, (atoms_same, atoms)
+    assert molecules_same >= 0.995 * molecules, (molecules_same, molecules)
+
+
+@pytest.mark.parametrize("pattern", ["c1ccccc1", "c1ccncc1", "c1ccc2ccccc2c1", "c1ccoc1", "c1ccccc1C(=O)O",
+                                     "c1ccccc1Cl", "c1ccccc1c1ccccc1", "c1ccc2c(c1)CCCC2", "c1ccccc1C"])
+def test_aromatic_patterns_find_what_rdkit_finds(pattern):
+    """With aromatic=True a lowercase pattern finds, in Kekule records, what
+    RDKit's SMARTS of the same text finds in the same molecules."""
+    from rdkit import RDLogger
+    RDLogger.DisableLog("rdApp.*")
+    query = Chem.MolFromSmarts(pattern)
+    blocks = corpus_blocks()
+    got = [m.result for _, _, m in tarnaxel.screen(blocks, pattern, aromatic=True)]
+    want = []
+    for block in blocks:
+        mol = Chem.MolFromMolBlock(block)
+        want.append(-1 if mol is None else int(mol.HasSubstructMatch(query)))
+    compared = [(g, w) for g, w in zip(got, want) if w >= 0]
+    same = sum(g == w for g, w in compared)
+    assert sum(w for _, w in compared) > 0
+    assert same >= len(compared) - 3, (pattern, len(compared) - same)
