@@ -29,6 +29,7 @@ void put_line_start(StatsWriter& stats, int number, const int* counts) {
 void judge_serially(LineReader& input, OutputFiles& outputs, const JudgeSetup& setup) {
   Matcher matcher(setup.automaton, setup.table_limit);
   Molecule molecule;
+  Perceiver perceiver;
   StatsWriter stats;
   int number = 0;
   auto report = [&](int atoms, int bonds) { stats.count(atoms).text("\t").count(bonds).text("\t").put(outputs); };
@@ -36,7 +37,7 @@ void judge_serially(LineReader& input, OutputFiles& outputs, const JudgeSetup& s
   try {
     while (input.begin_record()) {
       stats.number(++number).text("\t").put(outputs);
-      read_record(input, setup.automaton, number, molecule, report, setup.options.aromatic != 0);
+      read_record(input, setup.automaton, number, molecule, report, setup.options.aromatic ? &perceiver : nullptr);
       const long start = clock_ticks();
       const MatchResult& result = matcher.match(setup.options, molecule);
       put_judged(stats, outputs, setup, number, result, clock_ticks() - start, input.record(), molecule,
@@ -108,6 +109,7 @@ class Pipeline {
   void read() {
     Batch* batch = take_free();
     Molecule molecule;
+    Perceiver perceiver;
     int number = 0;
     int counts[2] = {0, 0};
     bool counted = false;
@@ -129,7 +131,8 @@ class Pipeline {
         begun = true;
         ++number;
         counted = false;
-        read_record(input_, setup_.automaton, number, molecule, report, setup_.options.aromatic != 0);
+        read_record(input_, setup_.automaton, number, molecule, report,
+                    setup_.options.aromatic ? &perceiver : nullptr);
       } catch (const Fatal&) {
         // The input cannot be read on: the records before go out, then the
         // statistics begun for this one, then the message.

@@ -38,6 +38,37 @@ struct Aromaticity {
   std::vector<uint8_t> bond;
 };
 
+// Perceives aromaticity, keeping its working storage from one molecule to
+// the next.
+class Perceiver {
+ public:
+  void perceive(const Structure& s, Aromaticity& out);
+  // Filled by a reader before perceive(structure, found).
+  Structure structure;
+  Aromaticity found;
+
+ private:
+  bool may_hold_a_ring(const Structure& s);
+  int electrons(const Structure& s, int a) const;
+  void try_unions(Aromaticity& out);
+  void try_union(const Ring* const* rings, size_t count, Aromaticity& out);
+
+  // An atom's bonds, as the model counts them.
+  struct AtomBonds {
+    int count = 0;
+    int doubles = 0;
+    int double_bond = -1;  // the last double bond
+    bool triple = false;
+    bool written = false;  // a bond of type 4
+    bool may = false;      // the atom could take part in an aromatic ring
+  };
+  RingFinder finder_;
+  std::vector<AtomBonds> bonds_;
+  std::vector<int> pi_, seen_, count_, parts_;
+  std::vector<const Ring*> able_;
+  int stamp_ = 0;
+};
+
 void perceive_aromaticity(const Structure& s, Aromaticity& out);
 
 // The symbol an aromatic atom is read with: its first letter in lowercase.

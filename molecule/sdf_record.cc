@@ -67,9 +67,10 @@ void read_charges(std::string_view line, Structure& s, bool& listed) {
 
 // Codes the aromatic atoms by their symbols in lowercase, and the aromatic
 // bonds as type 4.
-void mark_aromatic(const Automaton& automaton, const Structure& s, Molecule& molecule) {
-  Aromaticity found;
-  perceive_aromaticity(s, found);
+void mark_aromatic(const Automaton& automaton, Perceiver& perceiver, Molecule& molecule) {
+  const Structure& s = perceiver.structure;
+  Aromaticity& found = perceiver.found;
+  perceiver.perceive(s, found);
   for (size_t a = 0; a < found.atom.size(); ++a) {
     if (!found.atom[a]) continue;
     Atom& atom = molecule.atoms[a + 1];
@@ -97,7 +98,7 @@ int field_value(std::string_view line, size_t column, size_t width) {
 }
 
 void read_record(LineReader& input, const Automaton& automaton, int record_number, Molecule& molecule,
-                 const CountsReport& report, bool aromatic) {
+                 const CountsReport& report, Perceiver* perceiver) {
   read_required(input, record_number, "header");
   read_required(input, record_number, "header");
   std::string_view line = read_required(input, record_number, "header");
@@ -113,12 +114,12 @@ void read_record(LineReader& input, const Automaton& automaton, int record_numbe
   molecule.edges.assign(molecule.edge_count + 1, Edge{0, 0, 0, 0.0});
   report(atom_count, bond_count);
 
-  Structure* structure = nullptr;
-  Structure kept;
-  if (aromatic) {
-    structure = &kept;
-    kept.symbol.resize(static_cast<size_t>(atom_count));
-    kept.charge.assign(static_cast<size_t>(atom_count), 0);
+  Structure* structure = perceiver != nullptr ? &perceiver->structure : nullptr;
+  if (structure != nullptr) {
+    structure->symbol.resize(static_cast<size_t>(atom_count));
+    structure->charge.assign(static_cast<size_t>(atom_count), 0);
+    structure->bonds.clear();
+    structure->order.clear();
   }
   for (int i = 1; i <= atom_count; ++i) {
     line = read_required(input, record_number, "atom block");
@@ -152,7 +153,7 @@ void read_record(LineReader& input, const Automaton& automaton, int record_numbe
     if (line.substr(0, 4) == "$$$$") break;
     if (structure != nullptr && line.substr(0, 6) == "M  CHG") read_charges(line, *structure, charges_listed);
   }
-  if (structure != nullptr) mark_aromatic(automaton, *structure, molecule);
+  if (perceiver != nullptr) mark_aromatic(automaton, *perceiver, molecule);
 }
 
 }  // namespace tarnaxel

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "common/molecule.h"
+#include "molecule/aromaticity.h"
 #include "molecule/line_reader.h"
 #include "rulefile/automaton.h"
 
@@ -20,11 +21,11 @@ using CountsReport = std::function<void(int atom_count, int bond_count)>;
 // just read; input.record() is its whole text afterwards.  Atom and bond
 // labels are coded through the automaton's label tables.  A record whose
 // connection table cannot be read ends the run with a message naming
-// record_number.  With aromatic, aromaticity is perceived: an aromatic atom
-// is coded by its symbol in lowercase and marked, an aromatic bond is coded
-// as type 4.
+// record_number.  With a perceiver, aromaticity is perceived: an aromatic
+// atom is coded by its symbol in lowercase and marked, an aromatic bond is
+// coded as type 4.
 void read_record(LineReader& input, const Automaton& automaton, int record_number, Molecule& molecule,
-                 const CountsReport& report, bool aromatic = false);
+                 const CountsReport& report, Perceiver* perceiver = nullptr);
 
 // Value of a fixed-width field converted like atoi: leading blanks, an
 // optional sign, digits up to the first non-digit; 0 without digits.

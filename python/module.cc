@@ -65,7 +65,8 @@ py::tuple perceive(const std::string& text) {
   Molecule molecule;
   try {
     if (!input->begin_record()) throw Fatal(Stream::err, "Error: the molblock holds no record.");
-    read_record(*input, *types, 1, molecule, [](int, int) {}, true);
+    Perceiver perceiver;
+    read_record(*input, *types, 1, molecule, [](int, int) {}, &perceiver);
   } catch (const Fatal& fatal) {
     raise_record(fatal);
   }
@@ -101,7 +102,8 @@ class CompiledPattern {
     Molecule molecule;
     try {
       if (!input->begin_record()) throw Fatal(Stream::err, "Error: the molblock holds no record.");
-      read_record(*input, *automaton_, 1, molecule, [](int, int) {}, aromatic);
+      Perceiver perceiver;
+      read_record(*input, *automaton_, 1, molecule, [](int, int) {}, aromatic ? &perceiver : nullptr);
     } catch (const Fatal& fatal) {
       raise_record(fatal);
     }
@@ -208,7 +210,7 @@ class Screener {
           break;
         }
         read_record(*input_, pattern_.automaton(), static_cast<int>(first_index_ + count_ + 1), r.molecule,
-                    [](int, int) {}, options_.aromatic != 0);
+                    [](int, int) {}, options_.aromatic ? &perceiver_ : nullptr);
       } catch (const Fatal& fatal) {
         failure_ = std::make_unique<Fatal>(fatal);
         break;
@@ -275,6 +277,7 @@ class Screener {
   bool keep_text_;
   size_t limit_;
   std::unique_ptr<LineReader> input_;
+  Perceiver perceiver_;
   std::vector<std::unique_ptr<Matcher>> matchers_;
   std::unique_ptr<Matcher> whole_;
   std::vector<Record> records_;

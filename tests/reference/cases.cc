@@ -323,7 +323,8 @@ Molecule molecule_of(const Automaton& automaton, const std::string& record, bool
   std::unique_ptr<LineReader> input = LineReader::from_text(record);
   input->begin_record();
   Molecule m;
-  read_record(*input, automaton, 1, m, [](int, int) {}, aromatic);
+  Perceiver perceiver;
+  read_record(*input, automaton, 1, m, [](int, int) {}, aromatic ? &perceiver : nullptr);
   return m;
 }
 
