@@ -441,6 +441,34 @@ std::string run_on_terminal(const TempDir& dir, const std::vector<std::string>& 
   return text;
 }
 
+// --aromatic reads every record with aromaticity perceived: a lowercase
+// pattern finds a benzene ring however the file draws it, the records are
+// written as read, and an uppercase ring finds no aromatic ring.
+TEST(LongOptions, AromaticFindsRingsHoweverDrawn) {
+  TempDir dir;
+  const std::string toluene =
+      test::sdf_record("toluene", {"C", "C", "C", "C", "C", "C", "C"},
+                       {{1, 2, 2}, {2, 3, 1}, {3, 4, 2}, {4, 5, 1}, {5, 6, 2}, {6, 1, 1}, {6, 7, 1}});
+  const std::string other_way =
+      test::sdf_record("toluene drawn the other way", {"C", "C", "C", "C", "C", "C", "C"},
+                       {{1, 2, 1}, {2, 3, 2}, {3, 4, 1}, {4, 5, 2}, {5, 6, 1}, {6, 1, 2}, {6, 7, 1}});
+  const std::string cyclohexane =
+      test::sdf_record("cyclohexane", {"C", "C", "C", "C", "C", "C"},
+                       {{1, 2, 1}, {2, 3, 1}, {3, 4, 1}, {4, 5, 1}, {5, 6, 1}, {6, 1, 1}});
+  dir.write("in.sdf", toluene + other_way + cyclohexane);
+  test::RunResult r = run_binary(dir, {"--aromatic", "in.sdf", "c1ccccc1C"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(dir.read("accept.sdf"), toluene + other_way);  // every bond matched: none re-typed
+  EXPECT_EQ(dir.read("reject.sdf"), cyclohexane);
+  EXPECT_NE(r.out.find("Accept:2 Reject:1 TW_Big:0"), std::string::npos) << r.out;
+  // Without the option the lowercase atoms are only those written so.
+  r = run_binary(dir, {"in.sdf", "c1ccccc1C"});
+  EXPECT_NE(r.out.find("Accept:0 Reject:3 TW_Big:0"), std::string::npos) << r.out;
+  // Under it, the atoms of an uppercase ring are aliphatic.
+  r = run_binary(dir, {"--aromatic", "in.sdf", "C1=CC=CC=C1"});
+  EXPECT_NE(r.out.find("Accept:0 Reject:3 TW_Big:0"), std::string::npos) << r.out;
+}
+
 TEST(LongOptions, PeopleAtATerminal) {
   TempDir dir;
   dir.write("in.sdf", three_records());
