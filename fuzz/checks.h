@@ -30,7 +30,7 @@ std::string check_records(const uint8_t* data, size_t size);
 // per matched directed edge; the rest is the record text to mark.
 std::string check_marking(const uint8_t* data, size_t size);
 
-// Byte 0 picks the options; then a pattern ended by a line feed, then a
+// Byte 0 picks the options (and --aromatic); then a pattern ended by a line feed, then a
 // molecule of up to 9 atoms (a count, a symbol per atom, bonds as pairs of
 // bytes); automata of more than 64 rules are skipped.  The matcher and the reference must agree on the verdict, the
 // score and the bonds.

@@ -348,6 +348,7 @@ std::string compare(Matcher& matcher, const Automaton& automaton, const Molecule
   const MatchResult& engine = matcher.match(options, molecule);
   const Verdict plain = judge(
       automaton, Options{(bits & 1u) != 0, (bits & 2u) != 0, (bits & 4u) != 0, (bits & kAromatic) != 0}, molecule);
+  if (plain.result == kTooLarge) return kNotJudged;
   std::ostringstream out;
   auto edges = [](const std::vector<int>& e) {
     std::ostringstream s;

@@ -52,6 +52,8 @@ Molecule molecule_of(const Automaton& automaton, const std::string& record, bool
 // when they agree on result, width, score and bonds, else what differs.  A
 // matcher kept from one call to the next (on the same automaton) also
 // judges the tables it copies from kinds met before.
+// kNotJudged when the reference's tables grew too large.
+inline constexpr const char* kNotJudged = "(not judged: too large for the reference)";
 std::string compare(const Automaton& automaton, const Molecule& molecule, unsigned bits);
 std::string compare(Matcher& matcher, const Automaton& automaton, const Molecule& molecule, unsigned bits);
 

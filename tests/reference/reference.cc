@@ -136,6 +136,8 @@ std::vector<bool> joined_bits(const std::vector<bool>* first, size_t first_lengt
   return bits;
 }
 
+struct TooLarge {};
+
 class Run {
  public:
   Run(const Automaton& a, const Options& o, const Molecule& m) : a_(a), o_(o), m_(m) {
@@ -156,6 +158,7 @@ class Run {
   void store(Table& t, Key key, std::vector<bool> bits, double score) {
     auto at = t.find(key);
     if (at == t.end()) {
+      if (t.size() >= kMostConfigs) throw TooLarge{};
       t.emplace(std::move(key), Value{score, std::move(bits)});
     } else if (better(score, at->second.score)) {
       at->second = Value{score, std::move(bits)};
@@ -533,9 +536,14 @@ Verdict judge(const Automaton& automaton, const Options& options, const Molecule
     return verdict;
   }
   Run run(automaton, options, molecule);
-  Verdict found = run.run(order);
-  found.width = verdict.width;
-  return found;
+  try {
+    Verdict found = run.run(order);
+    found.width = verdict.width;
+    return found;
+  } catch (const TooLarge&) {
+    verdict.result = kTooLarge;
+    return verdict;
+  }
 }
 
 }  // namespace tarnaxel::reference

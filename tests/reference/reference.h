@@ -23,11 +23,16 @@ struct Options {
 };
 
 struct Verdict {
-  int result = 0;  // 0 rejected, 1 accepted, 2 too wide
+  int result = 0;  // 0 rejected, 1 accepted, 2 too wide; kTooLarge: not judged
   int width = 0;
   double score = 0.0;
   std::vector<int> match_edges;  // directed edges, one per used bond, ascending
 };
+
+// A table of the reference grew past kMostConfigs configurations: the
+// molecule is not judged (the reference stays slow but bounded).
+constexpr int kTooLarge = -1;
+constexpr size_t kMostConfigs = 20000;
 
 // The elimination order the matcher uses and its width.
 int choose_order(const Molecule& molecule, std::vector<int>& order);
