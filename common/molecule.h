@@ -11,9 +11,9 @@
 namespace tarnaxel {
 
 struct Atom {
-  int32_t label;         // code in the atom label table, 0 when not listed
-  double value;          // added to the score of a match for every matched atom
-  uint8_t aromatic = 0;  // read with aromaticity perceived: the atom is aromatic
+  int32_t label;     // code in the atom label table, 0 when not listed
+  uint8_t aromatic;  // read with aromaticity perceived: the atom is aromatic
+  double value;      // added to the score of a match for every matched atom
 };
 
 struct Edge {

@@ -72,11 +72,13 @@ void add_leaf_configs(MatchContext& context, Bag& leaf, int u) {
 
   // Child k of rule r can be met over this bond: its label, or with
   // aromaticity perceived, an aromatic link over a bond at an aromatic atom.
-  const bool aromatic_link_fits = context.options.aromatic &&
-                                  (context.molecule.atoms[v].aromatic || context.molecule.atoms[w].aromatic);
-  auto fits = [&](const Rule& r, int k) {
-    if (context.options.aromatic && ((r.aromatic_link >> k) & 1u) != 0) return aromatic_link_fits;
-    return r.child_label[k] == edge.label;
+  const bool links = context.options.aromatic != 0;
+  const bool aromatic_link_fits =
+      links && (context.molecule.atoms[v].aromatic || context.molecule.atoms[w].aromatic);
+  const uint8_t* aromatic_link = context.automaton.aromatic_link;
+  auto fits = [&](int r, int k) {
+    if (links && ((aromatic_link[r] >> k) & 1u) != 0) return aromatic_link_fits;
+    return rules[r].child_label[k] == edge.label;
   };
 
   const Viability& viable = *context.viable;
@@ -88,7 +90,7 @@ void add_leaf_configs(MatchContext& context, Bag& leaf, int u) {
   for (const uint16_t* i = ready_v.begin; i != ready_v.end; ++i) {
     const Rule& ri = rules[*i];
     for (int k = 0; k < ri.plain_count; ++k) {
-      if (!fits(ri, k)) continue;
+      if (!fits(*i, k)) continue;
       const int state = ri.child_state[k];
       for (const uint16_t* j = ready_w.begin; j != ready_w.end; ++j) {
         const Rule& rj = rules[*j];
@@ -106,7 +108,7 @@ void add_leaf_configs(MatchContext& context, Bag& leaf, int u) {
     for (const uint16_t* i = all_v.begin; i != all_v.end; ++i) {
       const Rule& ri = rules[*i];
       for (int k = ri.plain_count; k < ri.plain_count + ri.star_count && k < kMaxChildren; ++k) {
-        if (!fits(ri, k)) continue;
+        if (!fits(*i, k)) continue;
         for (const uint16_t* j = all_w.begin; j != all_w.end; ++j)
           if (rules[*j].state == ri.child_state[k])
             store_pair(context, leaf, item(v, *i, 0, v), item(w, *j, 0, v), true, x);

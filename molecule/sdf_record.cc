@@ -107,10 +107,11 @@ void read_record(LineReader& input, const Automaton& automaton, int record_numbe
   if (atom_count < 0 || bond_count < 0)
     fail_record(record_number, "has a negative atom or bond count.");
 
-  molecule.v3000 = line.find("V3000") != std::string_view::npos;
+  // A V3000 counts line gives no atoms; its table follows in "M  V30" lines.
+  molecule.v3000 = atom_count == 0 && line.find("V3000") != std::string_view::npos;
   molecule.atom_count = static_cast<uint32_t>(atom_count);
   molecule.edge_count = static_cast<uint32_t>(bond_count) * 2;
-  molecule.atoms.assign(molecule.atom_count + 1, Atom{0, 0.0});
+  molecule.atoms.assign(molecule.atom_count + 1, Atom{0, 0, 0.0});
   molecule.edges.assign(molecule.edge_count + 1, Edge{0, 0, 0, 0.0});
   report(atom_count, bond_count);
 
@@ -123,7 +124,7 @@ void read_record(LineReader& input, const Automaton& automaton, int record_numbe
   }
   for (int i = 1; i <= atom_count; ++i) {
     line = read_required(input, record_number, "atom block");
-    molecule.atoms[i] = Atom{automaton.find_atom_label(atom_symbol(line)), 0.0};
+    molecule.atoms[i] = Atom{automaton.find_atom_label(atom_symbol(line)), 0, 0.0};
     if (structure == nullptr) continue;
     structure->symbol[static_cast<size_t>(i - 1)] = atom_symbol(line);
     structure->charge[static_cast<size_t>(i - 1)] = charge_of_field(field_value(line, 36, 3));

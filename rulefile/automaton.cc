@@ -31,6 +31,7 @@ void ShortNames::build(const NameTable& table) {
 
 Automaton::Automaton() {
   std::memset(rules, 0, sizeof rules);
+  std::memset(aromatic_link, 0, sizeof aromatic_link);
   rules[0].state = 1;
   short_atom_labels.build(atom_labels);
   short_bond_labels.build(bond_labels);

@@ -30,9 +30,6 @@ struct Rule {
   int32_t child_label[kMaxChildren];
   int32_t plain_count;
   int32_t star_count;
-  // Bit k: child k's label is written "?", the aromatic link (between two
-  // aromatic atoms of the pattern); its code is that of the text "?".
-  uint8_t aromatic_link;
 };
 
 // The bonds a rule needs at its atom: its plain children, plus the bond to
@@ -79,6 +76,9 @@ struct Automaton {
 
   Rule rules[kRuleSlots];
   int32_t rule_count = 0;
+  // By rule, bit k: child k's label is written "?", the aromatic link
+  // (between two aromatic atoms of the pattern); its code is that of "?".
+  uint8_t aromatic_link[kRuleSlots];
 
   uint16_t apply_rule[kApplySlots];
   uint8_t apply_first[kApplySlots];

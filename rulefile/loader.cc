@@ -73,7 +73,7 @@ bool read_number(std::string_view s, size_t& pos, uint8_t& value) {
 
 // The left-hand side, "q1(C(1,*2))": state, atom label and child bond
 // labels; returns the position after it.
-size_t parse_left(std::string_view s, const Automaton& a, Rule& rule) {
+size_t parse_left(std::string_view s, const Automaton& a, Rule& rule, uint8_t& aromatic_link) {
   const size_t len = s.size();
   // State name up to the first "(".
   size_t open = s.find('(');
@@ -102,11 +102,11 @@ size_t parse_left(std::string_view s, const Automaton& a, Rule& rule) {
         code = kWildcardLabel;
       } else if (!label.empty() && label[0] == '*') {
         code = a.find_bond_label(label.substr(1));
-        if (label.substr(1) == "?") rule.aromatic_link |= static_cast<uint8_t>(1u << children);
+        if (label.substr(1) == "?") aromatic_link |= static_cast<uint8_t>(1u << children);
         ++stars;
       } else {
         code = a.find_bond_label(label);
-        if (label == "?") rule.aromatic_link |= static_cast<uint8_t>(1u << children);
+        if (label == "?") aromatic_link |= static_cast<uint8_t>(1u << children);
       }
       rule.child_label[children++] = code;
       pos = end + 1;
@@ -177,9 +177,9 @@ size_t parse_apply(std::string_view s, size_t pos, Automaton& a) {
   return p + 1;
 }
 
-void parse_rule_line(std::string_view s, Automaton& a, Rule& rule) {
+void parse_rule_line(std::string_view s, Automaton& a, Rule& rule, uint8_t& aromatic_link) {
   const size_t len = s.size();
-  size_t pos = parse_left(s, a, rule);
+  size_t pos = parse_left(s, a, rule, aromatic_link);
   // Arrow, unless only blanks remain.
   while (pos < len && blank(s[pos])) ++pos;
   if (pos < len) {
@@ -222,7 +222,8 @@ std::unique_ptr<const Automaton> load_rules_from_text(std::string_view text) {
     if (a->rule_count + 1 >= kRuleSlots) fail_limit("holds more than 999 rule lines.");
     Rule& rule = a->rules[a->rule_count + 1];
     rule = Rule{};
-    parse_rule_line(line, *a, rule);
+    a->aromatic_link[a->rule_count + 1] = 0;
+    parse_rule_line(line, *a, rule, a->aromatic_link[a->rule_count + 1]);
     ++a->rule_count;
   }
   a->index = std::make_unique<const RuleIndex>(*a);

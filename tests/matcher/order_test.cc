@@ -9,7 +9,7 @@ Molecule graph_of(int atoms, const std::vector<std::pair<int, int>>& bonds) {
   Molecule m;
   m.atom_count = static_cast<uint32_t>(atoms);
   m.edge_count = static_cast<uint32_t>(bonds.size() * 2);
-  m.atoms.assign(static_cast<size_t>(atoms) + 1, Atom{0, 0.0});
+  m.atoms.assign(static_cast<size_t>(atoms) + 1, Atom{0, 0, 0.0});
   m.edges.assign(m.edge_count + 1, Edge{0, 0, 0, 0.0});
   for (size_t k = 0; k < bonds.size(); ++k) {
     m.edges[2 * k + 1] = Edge{bonds[k].first, bonds[k].second, 1, 1.0};

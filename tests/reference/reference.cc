@@ -205,7 +205,7 @@ void Run::leaf_configs(Bag& leaf, int u) {
   // perceived, an aromatic link over a bond at an aromatic atom.
   const bool aromatic_end = m_.atoms[static_cast<size_t>(v)].aromatic || m_.atoms[static_cast<size_t>(w)].aromatic;
   auto over = [&](int i, int k) {
-    if (o_.aromatic && ((rule(i).aromatic_link >> k) & 1u) != 0) return aromatic_end;
+    if (o_.aromatic && ((a_.aromatic_link[i] >> k) & 1u) != 0) return aromatic_end;
     return rule(i).child_label[k] == label;
   };
   // A tree bond, v the parent of w.
