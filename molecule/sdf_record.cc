@@ -65,8 +65,8 @@ void read_charges(std::string_view line, Structure& s, bool& listed) {
   }
 }
 
-// Codes the aromatic atoms by their symbols in lowercase, and the aromatic
-// bonds as type 4.
+}  // namespace
+
 void mark_aromatic(const Automaton& automaton, Perceiver& perceiver, Molecule& molecule) {
   const Structure& s = perceiver.structure;
   Aromaticity& found = perceiver.found;
@@ -84,7 +84,6 @@ void mark_aromatic(const Automaton& automaton, Perceiver& perceiver, Molecule& m
   }
 }
 
-}  // namespace
 
 int field_value(std::string_view line, size_t column, size_t width) {
   size_t end = std::min(line.size(), column + width);

@@ -27,6 +27,11 @@ using CountsReport = std::function<void(int atom_count, int bond_count)>;
 void read_record(LineReader& input, const Automaton& automaton, int record_number, Molecule& molecule,
                  const CountsReport& report, Perceiver* perceiver = nullptr);
 
+// Perceives the aromaticity of perceiver.structure (atoms and bonds as
+// molecule holds them) and codes the aromatic atoms by their symbols in
+// lowercase and the aromatic bonds as type 4.
+void mark_aromatic(const Automaton& automaton, Perceiver& perceiver, Molecule& molecule);
+
 // Value of a fixed-width field converted like atoi: leading blanks, an
 // optional sign, digits up to the first non-digit; 0 without digits.
 int field_value(std::string_view line, size_t column, size_t width);

@@ -1,0 +1,300 @@
+#include "molecule/smiles.h"
+
+#include <array>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "common/fatal.h"
+#include "common/limits.h"
+#include "molecule/sdf_record.h"
+
+namespace tarnaxel {
+namespace {
+
+constexpr const char* kElements[] = {
+    "H",  "He", "Li", "Be", "B",  "C",  "N",  "O",  "F",  "Ne", "Na", "Mg", "Al", "Si", "P",  "S",  "Cl", "Ar",
+    "K",  "Ca", "Sc", "Ti", "V",  "Cr", "Mn", "Fe", "Co", "Ni", "Cu", "Zn", "Ga", "Ge", "As", "Se", "Br", "Kr",
+    "Rb", "Sr", "Y",  "Zr", "Nb", "Mo", "Tc", "Ru", "Rh", "Pd", "Ag", "Cd", "In", "Sn", "Sb", "Te", "I",  "Xe",
+    "Cs", "Ba", "La", "Ce", "Pr", "Nd", "Pm", "Sm", "Eu", "Gd", "Tb", "Dy", "Ho", "Er", "Tm", "Yb", "Lu", "Hf",
+    "Ta", "W",  "Re", "Os", "Ir", "Pt", "Au", "Hg", "Tl", "Pb", "Bi", "Po", "At", "Rn", "Fr", "Ra", "Ac", "Th",
+    "Pa", "U",  "Np", "Pu", "Am", "Cm", "Bk", "Cf", "Es", "Fm", "Md", "No", "Lr", "Rf", "Db", "Sg", "Bh", "Hs",
+    "Mt", "Ds", "Rg", "Cn", "Nh", "Fl", "Mc", "Lv", "Ts", "Og"};
+// Written in lowercase in a bracket: aromatic.
+constexpr const char* kAromaticElements[] = {"b", "c", "n", "o", "p", "s", "se", "as", "te"};
+
+bool is_element(std::string_view s) {
+  for (const char* e : kElements)
+    if (s == e) return true;
+  return false;
+}
+
+bool is_aromatic_element(std::string_view s) {
+  for (const char* e : kAromaticElements)
+    if (s == e) return true;
+  return false;
+}
+
+bool digit(char c) { return c >= '0' && c <= '9'; }
+bool blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+struct ParsedBond {
+  int a;
+  int b;
+  char order;  // '1', '2', '3', '4', or 0 when not written
+};
+
+// The parse of one SMILES: atoms as written, bonds in written order.
+class Parser {
+ public:
+  Parser(std::string_view text, int record_number) : text_(text), record_(record_number) {}
+
+  void parse();
+
+  std::vector<std::string> symbol;
+  std::vector<int> charge;
+  std::vector<uint8_t> aromatic;
+  std::vector<ParsedBond> bonds;
+
+ private:
+  [[noreturn]] void fail(size_t at, const std::string& what) const {
+    tarnaxel::fail(Stream::err, "Error: record " + std::to_string(record_) +
+                                    " of the SMILES_file cannot be read at character " + std::to_string(at + 1) +
+                                    ": " + what + ".\n");
+  }
+  void atom(size_t& i);
+  void bracket_atom(size_t& i);
+  void add_atom(size_t at, std::string s, int q, bool arom);
+  void ring_digit(size_t& i);
+  void join(size_t at, int from, int to, char order);
+
+  struct Open {
+    int atom = -1;
+    char order = 0;
+    size_t at = 0;
+  };
+  std::string_view text_;
+  int record_;
+  int previous_ = -1;
+  char pending_ = 0;  // a bond written and not yet used
+  size_t pending_at_ = 0;
+  std::vector<std::pair<int, size_t>> branches_;
+  std::array<Open, 100> rings_{};
+};
+
+void Parser::parse() {
+  size_t i = 0;
+  while (i < text_.size() && !blank(text_[i])) {
+    const char c = text_[i];
+    if (c == '(') {
+      if (previous_ < 0) fail(i, "a branch opens before any atom");
+      if (pending_) fail(i, "a bond stands before a branch");
+      branches_.push_back({previous_, i++});
+    } else if (c == ')') {
+      if (branches_.empty()) fail(i, "')' closes no branch");
+      if (pending_) fail(pending_at_, "a bond leads to no atom");
+      previous_ = branches_.back().first;
+      branches_.pop_back();
+      ++i;
+    } else if (std::strchr("-=#:/\\", c) != nullptr) {
+      if (pending_) fail(i, "two bonds in a row");
+      if (previous_ < 0) fail(i, "a bond stands before any atom");
+      pending_ = c == '=' ? '2' : c == '#' ? '3' : c == ':' ? '4' : '1';
+      pending_at_ = i++;
+    } else if (c == '.') {
+      if (pending_) fail(pending_at_, "a bond leads to no atom");
+      if (previous_ < 0) fail(i, "'.' stands before any atom");
+      previous_ = -1;
+      ++i;
+    } else if (digit(c) || c == '%') {
+      ring_digit(i);
+    } else {
+      atom(i);
+    }
+  }
+  if (pending_) fail(pending_at_, "a bond leads to no atom");
+  if (!branches_.empty()) fail(branches_.back().second, "'(' is never closed");
+  for (int n = 0; n < 100; ++n)
+    if (rings_[static_cast<size_t>(n)].atom >= 0) fail(rings_[static_cast<size_t>(n)].at, "ring-bond number " + std::to_string(n) + " is never closed");
+}
+
+void Parser::atom(size_t& i) {
+  const char c = text_[i];
+  if (c == '[') {
+    bracket_atom(i);
+    return;
+  }
+  const size_t at = i;
+  std::string s(1, c);
+  if ((c == 'C' && i + 1 < text_.size() && text_[i + 1] == 'l') || (c == 'B' && i + 1 < text_.size() && text_[i + 1] == 'r'))
+    s += text_[++i];
+  ++i;
+  static constexpr const char* kOrganic[] = {"B", "C", "N", "O", "P", "S", "F", "Cl", "Br", "I", "*",
+                                             "b", "c", "n", "o", "p", "s"};
+  for (const char* o : kOrganic)
+    if (s == o) {
+      add_atom(at, s, 0, s[0] >= 'a' && s[0] <= 'z');
+      return;
+    }
+  std::string what = "'";
+  what.push_back(c);
+  fail(at, what.append("' starts no atom, bond, branch or ring bond"));
+}
+
+// [isotope? symbol chirality? hydrogens? charge? class?]
+void Parser::bracket_atom(size_t& i) {
+  const size_t at = i;
+  const size_t close = text_.find(']', i);
+  const size_t stop = text_.find_first_of(" \t\r\n", i);
+  if (close == std::string_view::npos || (stop != std::string_view::npos && stop < close))
+    fail(at, "'[' is never closed by ']'");
+  size_t k = i + 1;
+  while (k < close && digit(text_[k])) ++k;  // isotope
+  std::string s;
+  if (k < close && text_[k] == '*') {
+    s = "*";
+    ++k;
+  } else if (k < close && text_[k] >= 'A' && text_[k] <= 'Z') {
+    s = text_[k++];
+    if (k < close && text_[k] >= 'a' && text_[k] <= 'z' && is_element(s + text_[k])) s += text_[k++];
+    if (!is_element(s)) fail(at, "'" + s + "' is no element");
+  } else if (k < close && text_[k] >= 'a' && text_[k] <= 'z') {
+    s = text_[k++];
+    if (k < close && text_[k] >= 'a' && text_[k] <= 'z' && is_aromatic_element(s + text_[k])) s += text_[k++];
+    if (!is_aromatic_element(s)) fail(at, "'" + s + "' is no aromatic element");
+  } else {
+    fail(at, "the bracket holds no element");
+  }
+  while (k < close && text_[k] == '@') ++k;  // chirality, @TH1 and the like
+  if (k < close && text_[k - 1] == '@' && text_[k] >= 'A' && text_[k] <= 'Z' && text_[k] != 'H') {
+    k += 2;
+    while (k < close && digit(text_[k])) ++k;
+  }
+  if (k < close && text_[k] == 'H') {  // hydrogens on it: no atoms of their own
+    ++k;
+    while (k < close && digit(text_[k])) ++k;
+  }
+  int q = 0;
+  if (k < close && (text_[k] == '+' || text_[k] == '-')) {
+    const char sign = text_[k++];
+    int n = 1;
+    if (k < close && digit(text_[k])) {
+      n = 0;
+      while (k < close && digit(text_[k])) n = n * 10 + (text_[k++] - '0');
+    } else {
+      while (k < close && text_[k] == sign) ++n, ++k;
+    }
+    q = sign == '+' ? n : -n;
+  }
+  if (k < close && text_[k] == ':') {  // atom class
+    ++k;
+    while (k < close && digit(text_[k])) ++k;
+  }
+  if (k != close) fail(k, "'" + std::string(1, text_[k]) + "' has no place in a bracket atom");
+  i = close + 1;
+  add_atom(at, s, q, s[0] >= 'a' && s[0] <= 'z');
+}
+
+void Parser::add_atom(size_t at, std::string s, int q, bool arom) {
+  if (symbol.size() >= kMaxAtoms) fail(at, "more than 999 atoms");
+  symbol.push_back(std::move(s));
+  charge.push_back(q);
+  aromatic.push_back(arom ? 1 : 0);
+  const int atom = static_cast<int>(symbol.size()) - 1;
+  if (previous_ >= 0) join(at, previous_, atom, pending_);
+  pending_ = 0;
+  previous_ = atom;
+}
+
+void Parser::ring_digit(size_t& i) {
+  const size_t at = i;
+  if (previous_ < 0) fail(i, "a ring-bond number stands before any atom");
+  int n;
+  if (text_[i] == '%') {
+    if (i + 2 >= text_.size() || !digit(text_[i + 1]) || !digit(text_[i + 2]))
+      fail(i, "'%' is not followed by two digits");
+    n = (text_[i + 1] - '0') * 10 + (text_[i + 2] - '0');
+    i += 3;
+  } else {
+    n = text_[i++] - '0';
+  }
+  Open& open = rings_[static_cast<size_t>(n)];
+  if (open.atom < 0) {
+    open = {previous_, pending_, at};
+    pending_ = 0;
+    return;
+  }
+  if (pending_ && open.order && pending_ != open.order)
+    fail(at, "ring-bond number " + std::to_string(n) + " is closed with another bond");
+  if (open.atom == previous_) fail(at, "ring-bond number " + std::to_string(n) + " joins an atom to itself");
+  join(at, open.atom, previous_, pending_ ? pending_ : open.order);
+  open = Open{};
+  pending_ = 0;
+}
+
+void Parser::join(size_t at, int from, int to, char order) {
+  for (const ParsedBond& b : bonds)
+    if ((b.a == from && b.b == to) || (b.a == to && b.b == from)) fail(at, "two atoms are bonded twice");
+  if (bonds.size() >= kMaxAtoms) fail(at, "more than 999 bonds");
+  bonds.push_back({from, to, order});
+}
+
+}  // namespace
+
+std::string_view smiles_title(std::string_view line) {
+  size_t i = 0;
+  while (i < line.size() && !blank(line[i])) ++i;
+  while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
+  size_t end = line.size();
+  while (end > i && (line[end - 1] == '\n' || line[end - 1] == '\r')) --end;
+  return line.substr(i, end - i);
+}
+
+void read_smiles(std::string_view line, const Automaton& automaton, int record_number, Molecule& molecule,
+                 Perceiver* perceiver) {
+  if (line.size() > kLongestSmilesLine)
+    fail(Stream::err, "Error: record " + std::to_string(record_number) +
+                          " of the SMILES_file cannot be read at character " + std::to_string(kLongestSmilesLine + 1) +
+                          ": the line is longer than " + std::to_string(kLongestSmilesLine) + " characters.\n");
+  Parser p(line, record_number);
+  p.parse();
+  const size_t n = p.symbol.size();
+  // An unwritten bond between two aromatic atoms is aromatic on a ring.
+  std::vector<RingBond> graph;
+  for (const ParsedBond& b : p.bonds) graph.push_back({b.a, b.b});
+  RingFinder finder;
+  bool unwritten_aromatic = false;
+  for (const ParsedBond& b : p.bonds)
+    unwritten_aromatic = unwritten_aromatic || (b.order == 0 && p.aromatic[static_cast<size_t>(b.a)] &&
+                                                p.aromatic[static_cast<size_t>(b.b)]);
+  if (unwritten_aromatic) finder.find(static_cast<int>(n), graph, 0);
+  molecule.v3000 = false;
+  molecule.atom_count = static_cast<uint32_t>(n);
+  molecule.edge_count = static_cast<uint32_t>(p.bonds.size() * 2);
+  molecule.atoms.assign(n + 1, Atom{0, 0, 0.0});
+  molecule.edges.assign(molecule.edge_count + 1, Edge{0, 0, 0, 0.0});
+  for (size_t a = 0; a < n; ++a)
+    molecule.atoms[a + 1] = Atom{automaton.find_atom_label(p.symbol[a]), p.aromatic[a], 0.0};
+  std::vector<char> order(p.bonds.size());
+  for (size_t k = 0; k < p.bonds.size(); ++k) {
+    const ParsedBond& b = p.bonds[k];
+    char o = b.order;
+    if (o == 0) o = unwritten_aromatic && finder.ring_bond()[k] && p.aromatic[static_cast<size_t>(b.a)] &&
+                            p.aromatic[static_cast<size_t>(b.b)]
+                        ? '4'
+                        : '1';
+    order[k] = o;
+    const int code = automaton.find_bond_label(std::string_view(&order[k], 1));
+    molecule.edges[2 * k + 1] = Edge{b.a + 1, b.b + 1, code, 1.0};
+    molecule.edges[2 * k + 2] = Edge{b.b + 1, b.a + 1, code, 1.0};
+  }
+  if (perceiver == nullptr) return;
+  Structure& s = perceiver->structure;
+  s.symbol = p.symbol;
+  s.charge = p.charge;
+  s.bonds = graph;
+  s.order = order;
+  mark_aromatic(automaton, *perceiver, molecule);
+}
+
+}  // namespace tarnaxel
