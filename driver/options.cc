@@ -27,6 +27,10 @@ int read_long_options(int argc, const char* const* argv, LongOptions& options) {
       options.match_data = true;
     } else if (std::strcmp(a, "--aromatic") == 0) {
       options.aromatic = true;
+    } else if (std::strcmp(a, "--smiles") == 0) {
+      options.smiles = true;
+    } else if (std::strcmp(a, "--smiles-header") == 0) {
+      options.smiles_header = true;
     } else if (std::strncmp(a, "--outdir=", 9) == 0 && a[9] != '\0') {
       options.outdir = a + 9;
     } else if (std::strcmp(a, "--outdir") == 0 && i + 1 < argc && argv[i + 1][0] != '\0') {
@@ -50,6 +54,17 @@ size_t table_memory_limit() {
 }
 
 std::string version_text() { return std::string("tarnaxel ") + TARNAXEL_VERSION + "\n"; }
+
+bool smiles_name(const std::string& name) {
+  auto ends = [](const std::string& s, const char* tail) {
+    const size_t n = std::strlen(tail);
+    return s.size() >= n && s.compare(s.size() - n, n, tail) == 0;
+  };
+  std::string base = name;
+  for (const char* compressed : {".gz", ".zst", ".bz2"})
+    if (ends(base, compressed)) base.resize(base.size() - std::strlen(compressed));
+  return ends(base, ".smi") || ends(base, ".smiles");
+}
 
 std::string output_path(const std::string& outdir, const char* name) {
   if (outdir.empty()) return name;
@@ -78,6 +93,11 @@ Long options (before the input file name; "--" ends them):
                    match as SD data items: TARNAXEL_BONDS, TARNAXEL_ATOMS
                    (1-based numbers) and TARNAXEL_SCORE
   --quiet          no statistics line per record
+  --smiles         read the input as SMILES (one molecule a line, the SMILES
+                   then blanks and a title), as for names ending in .smi or
+                   .smiles (also .smi.gz); the outputs are accept.smi,
+                   reject.smi and tw_big.smi, lines copied as read
+  --smiles-header  skip the first line of SMILES input
   --aromatic       perceive aromaticity in every record: atoms of aromatic
                    rings read in lowercase (c, n, o, s, ...), their ring
                    bonds as aromatic, and the pattern's aromatic links (between

@@ -15,6 +15,8 @@ struct LongOptions {
   bool quiet = false;       // no per-record statistics lines
   bool match_data = false;  // accepted records as read, the match as SD data items
   bool aromatic = false;    // aromaticity perceived in every record
+  bool smiles = false;      // the input is SMILES, whatever its name
+  bool smiles_header = false;  // the first line of SMILES input is a header
   std::string outdir;       // where the four files go; empty: the working directory
 };
 
@@ -32,6 +34,10 @@ std::string version_text();
 // TARNAXEL_TABLE_MEMORY_MB megabytes when set to a positive number, else
 // half the physical memory.
 size_t table_memory_limit();
+
+// Whether an input of this name is SMILES: ".smi" or ".smiles", with any
+// compression suffix (".gz", ".zst", ".bz2") taken off.
+bool smiles_name(const std::string& name);
 
 // The path of an output file in the output directory.
 std::string output_path(const std::string& outdir, const char* name);

@@ -14,6 +14,7 @@
 #include "common/fatal.h"
 #include "driver/clock.h"
 #include "molecule/sdf_record.h"
+#include "molecule/smiles.h"
 #include "driver/stats.h"
 
 namespace tarnaxel {
@@ -26,6 +27,22 @@ void put_line_start(StatsWriter& stats, int number, const int* counts) {
   if (counts != nullptr) stats.count(counts[0]).text("\t").count(counts[1]).text("\t");
 }
 
+// The next record of either kind of input.
+bool begin(LineReader& input, const JudgeSetup& setup) {
+  return setup.smiles ? input.begin_smiles_record() : input.begin_record();
+}
+
+void read_one(LineReader& input, const JudgeSetup& setup, int number, Molecule& molecule, const CountsReport& report,
+              Perceiver& perceiver) {
+  Perceiver* perceive = setup.perceive ? &perceiver : nullptr;
+  if (!setup.smiles) {
+    read_record(input, setup.automaton, number, molecule, report, perceive);
+    return;
+  }
+  read_smiles(input.record(), setup.automaton, number, molecule, perceive);
+  report(static_cast<int>(molecule.atom_count), static_cast<int>(molecule.edge_count / 2));
+}
+
 void judge_serially(LineReader& input, OutputFiles& outputs, const JudgeSetup& setup) {
   Matcher matcher(setup.automaton, setup.table_limit);
   Molecule molecule;
@@ -35,9 +52,9 @@ void judge_serially(LineReader& input, OutputFiles& outputs, const JudgeSetup& s
   auto report = [&](int atoms, int bonds) { stats.count(atoms).text("\t").count(bonds).text("\t").put(outputs); };
   input.before_read([&outputs] { outputs.flush(); });
   try {
-    while (input.begin_record()) {
+    while (begin(input, setup)) {
       stats.number(++number).text("\t").put(outputs);
-      read_record(input, setup.automaton, number, molecule, report, setup.options.aromatic ? &perceiver : nullptr);
+      read_one(input, setup, number, molecule, report, perceiver);
       const long start = clock_ticks();
       const MatchResult& result = matcher.match(setup.options, molecule);
       put_judged(stats, outputs, setup, number, result, clock_ticks() - start, input.record(), molecule,
@@ -127,12 +144,11 @@ class Pipeline {
     while (batch != nullptr) {
       bool begun = false;
       try {
-        if (!input_.begin_record()) break;
+        if (!begin(input_, setup_)) break;
         begun = true;
         ++number;
         counted = false;
-        read_record(input_, setup_.automaton, number, molecule, report,
-                    setup_.options.aromatic ? &perceiver : nullptr);
+        read_one(input_, setup_, number, molecule, report, perceiver);
       } catch (const Fatal&) {
         // The input cannot be read on: the records before go out, then the
         // statistics begun for this one, then the message.

@@ -21,6 +21,8 @@ struct JudgeSetup {
   size_t table_limit;  // for all the threads together
   int threads;
   Progress* progress = nullptr;  // told of every record put out
+  bool smiles = false;    // the input is SMILES lines, one record each
+  bool perceive = false;  // aromaticity perceived in every record
 };
 
 // Judges every record of input and routes it to outputs.

@@ -52,12 +52,13 @@ class OutputFiles::Busy {
   std::atomic<bool>& busy_;
 };
 
-OutputFiles::OutputFiles(const std::string& outdir, bool quiet, bool match_data)
+OutputFiles::OutputFiles(const std::string& outdir, bool quiet, bool match_data, bool smiles)
     : quiet_(quiet),
       match_data_(match_data),
-      reject_{output_path(outdir, "reject.sdf"), nullptr, 0},
-      accept_{output_path(outdir, "accept.sdf"), nullptr, 0},
-      too_wide_{output_path(outdir, "tw_big.sdf"), nullptr, 0} {
+      smiles_(smiles),
+      reject_{output_path(outdir, smiles ? "reject.smi" : "reject.sdf"), nullptr, 0},
+      accept_{output_path(outdir, smiles ? "accept.smi" : "accept.sdf"), nullptr, 0},
+      too_wide_{output_path(outdir, smiles ? "tw_big.smi" : "tw_big.sdf"), nullptr, 0} {
   for (File* file : {&reject_, &accept_, &too_wide_}) {
     file->stream = std::fopen(file->name.c_str(), "wb");
     if (file->stream == nullptr) fail_cannot_open(file->name);
@@ -79,6 +80,10 @@ void OutputFiles::keep(File& file) { kept_.push_back(Kept{&file, body_.size(), s
 
 void OutputFiles::route_with_data(std::string_view text, const std::vector<int>& match_edges,
                                   const std::vector<int>& atoms, std::string_view score) {
+  if (smiles_) {
+    smiles_with_data(text, match_edges, atoms, score);
+    return;
+  }
   {
     Busy busy(busy_);
     ++accepted;
@@ -118,6 +123,36 @@ void OutputFiles::route_with_data(std::string_view text, const std::vector<int>&
   flush_if_large();
 }
 
+// A SMILES line with the match as three more tab-separated columns before
+// its line end: bond numbers, atom numbers (as the SMILES writes them, from
+// 1, ascending, separated by spaces) and the score.
+void OutputFiles::smiles_with_data(std::string_view text, const std::vector<int>& match_edges,
+                                   const std::vector<int>& atoms, std::string_view score) {
+  {
+    Busy busy(busy_);
+    ++accepted;
+    size_t end = text.size();
+    if (end > 0 && text[end - 1] == '\n') --end;
+    if (end > 0 && text[end - 1] == '\r') --end;
+    body_.append(text.substr(0, end));
+    auto numbers = [this](const std::vector<int>& values, auto number_of) {
+      body_.push_back('\t');
+      for (size_t i = 0; i < values.size(); ++i) {
+        if (i > 0) body_.push_back(' ');
+        body_.append(std::to_string(number_of(values[i])));
+      }
+    };
+    numbers(match_edges, [](int e) { return (e + 1) / 2; });
+    numbers(atoms, [](int a) { return a; });
+    body_.push_back('\t');
+    body_.append(score);
+    body_.append(text.substr(end));
+    if (end == text.size()) body_.push_back('\n');
+    keep(accept_);
+  }
+  flush_if_large();
+}
+
 void OutputFiles::route(int result, std::string_view record_text, int atom_count, int bond_count,
                         const std::vector<int>& match_edges, int match_count) {
   {
@@ -126,6 +161,10 @@ void OutputFiles::route(int result, std::string_view record_text, int atom_count
     if (result == kRejected) {
       ++rejected;
       file = &reject_;
+      body_.append(record_text);
+    } else if (result == kAccepted && smiles_) {
+      ++accepted;
+      file = &accept_;
       body_.append(record_text);
     } else if (result == kAccepted) {
       ++accepted;

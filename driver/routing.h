@@ -30,7 +30,10 @@ class OutputFiles {
   // outdir (empty: the working directory).  quiet: the statistics lines are
   // dropped.  match_data: accepted records are kept as read, the match
   // appended as SD data items.
-  explicit OutputFiles(const std::string& outdir = "", bool quiet = false, bool match_data = false);
+  // smiles: the input is SMILES lines; the files end in ".smi", records
+  // are written as read, the match appended to an accepted line.
+  explicit OutputFiles(const std::string& outdir = "", bool quiet = false, bool match_data = false,
+                       bool smiles = false);
   ~OutputFiles();
   OutputFiles(const OutputFiles&) = delete;
   OutputFiles& operator=(const OutputFiles&) = delete;
@@ -47,6 +50,7 @@ class OutputFiles {
   void route_with_data(std::string_view record_text, const std::vector<int>& match_edges,
                        const std::vector<int>& atoms, std::string_view score);
   bool match_data() const { return match_data_; }
+  bool smiles() const { return smiles_; }
   // Writes everything kept.
   void flush();
   // flush() unless another thread is putting out records right now; for the
@@ -75,6 +79,8 @@ class OutputFiles {
     size_t stats_end;
   };
   class Busy;
+  void smiles_with_data(std::string_view text, const std::vector<int>& match_edges, const std::vector<int>& atoms,
+                        std::string_view score);
   void flush_kept();
   // flush() once a megabyte or 4096 records are kept.
   void flush_if_large();
@@ -91,6 +97,7 @@ class OutputFiles {
   std::atomic<bool> busy_{false};
   bool quiet_;
   bool match_data_;
+  bool smiles_;
   File reject_;
   File accept_;
   File too_wide_;

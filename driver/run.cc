@@ -105,7 +105,10 @@ int run_tool(int argc, const char* const* argv) {
   explained(pattern, [&] { check_pattern_text(pattern); });
 
   MatchOptions options;
-  options.aromatic = long_options.aromatic;
+  // SMILES writes aromatic atoms in lowercase: their bonds are matched by
+  // the aromatic link whether or not aromaticity is perceived.
+  const bool smiles = long_options.smiles || smiles_name(input_name);
+  options.aromatic = long_options.aromatic || smiles;
   for (int i = first + 1; i < argc - 1; ++i) {
     if (std::strcmp(argv[i], "-ind") == 0) {
       options.ind = 1;
@@ -142,14 +145,19 @@ int run_tool(int argc, const char* const* argv) {
     const int error = errno;
     throw Fatal(Stream::err, kCannotOpenInput, std::string(input_name) + ": " + std::strerror(error));
   }
-  OutputFiles outputs(outdir, long_options.quiet, long_options.match_data);
+  if (smiles && long_options.smiles_header) {
+    std::string_view header;
+    input->line(header);
+  }
+  OutputFiles outputs(outdir, long_options.quiet, long_options.match_data, smiles);
   Progress progress(input->source_size());
 
   struct Active {
     explicit Active(OutputFiles& outputs) { active_outputs = &outputs; }
     ~Active() { active_outputs = nullptr; }
   } active(outputs);
-  judge_records(*input, outputs, JudgeSetup{*automaton, options, limit, threads, &progress});
+  judge_records(*input, outputs, JudgeSetup{*automaton, options, limit, threads, &progress, smiles,
+                                            long_options.aromatic});
   outputs.flush();
   input.reset();
   progress.erase();

@@ -38,6 +38,16 @@ class LineReader {
     if (!line(first)) return false;
     return !is_blank(first) || !blank_to_end();
   }
+  // Starts the next record of a SMILES file: its next line that is neither
+  // blank nor a comment ('#' first).  Returns false at the end of the input.
+  bool begin_smiles_record() {
+    for (;;) {
+      record_start_ = begin_;
+      std::string_view first;
+      if (!line(first)) return false;
+      if (!is_blank(first) && first[0] != '#') return true;
+    }
+  }
   // The next line of the current record, valid until the next call; returns
   // false at the end of the input.
   bool line(std::string_view& out) {

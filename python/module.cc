@@ -19,6 +19,7 @@
 #include "molecule/line_reader.h"
 #include "driver/options.h"
 #include "molecule/sdf_record.h"
+#include "molecule/smiles.h"
 #include "matcher/matcher.h"
 #include "rulefile/automaton.h"
 #include "rulefile/loader.h"
@@ -97,18 +98,23 @@ class CompiledPattern {
   int rule_count() const { return automaton_->rule_count; }
 
   // Matches the one record of text: (result, width, score, bonds, atoms).
-  py::tuple match(const std::string& text, bool span, bool ind, bool min, bool aromatic) {
+  // smiles: text is one SMILES (and title), not a molblock.
+  py::tuple match(const std::string& text, bool span, bool ind, bool min, bool aromatic, bool smiles) {
     std::unique_ptr<LineReader> input = LineReader::from_text(text);
     Molecule molecule;
     try {
-      if (!input->begin_record()) throw Fatal(Stream::err, "Error: the molblock holds no record.");
       Perceiver perceiver;
-      read_record(*input, *automaton_, 1, molecule, [](int, int) {}, aromatic ? &perceiver : nullptr);
+      if (smiles) {
+        read_smiles(text, *automaton_, 1, molecule, aromatic ? &perceiver : nullptr);
+      } else {
+        if (!input->begin_record()) throw Fatal(Stream::err, "Error: the molblock holds no record.");
+        read_record(*input, *automaton_, 1, molecule, [](int, int) {}, aromatic ? &perceiver : nullptr);
+      }
     } catch (const Fatal& fatal) {
       raise_record(fatal);
     }
     MatchOptions options = match_options(span, ind, min);
-    options.aromatic = aromatic;
+    options.aromatic = aromatic || smiles;
     MatchResult result;
     {
       // The matcher is taken without the interpreter's lock, so that a
@@ -160,10 +166,10 @@ struct Record {
 class Screener {
  public:
   Screener(const CompiledPattern& pattern, py::object source, bool span, bool ind, bool min, bool aromatic,
-           int threads, bool keep_text)
+           bool smiles, int threads, bool keep_text)
       : pattern_(pattern), options_(match_options(span, ind, min)), threads_(std::max(1, threads)),
-        keep_text_(keep_text), limit_(table_memory_limit()) {
-    options_.aromatic = aromatic;
+        keep_text_(keep_text), limit_(table_memory_limit()), smiles_(smiles), perceive_(aromatic) {
+    options_.aromatic = aromatic || smiles;
     if (py::isinstance<py::str>(source)) {
       input_ = LineReader::open(source.cast<std::string>());
       if (!input_) raise_record(Fatal(Stream::err, "Error: Cannot open SDF_file."));
@@ -205,12 +211,14 @@ class Screener {
       if (records_.size() == count_) records_.emplace_back();
       Record& r = records_[count_];
       try {
-        if (!input_->begin_record()) {
+        if (!(smiles_ ? input_->begin_smiles_record() : input_->begin_record())) {
           done_ = true;
           break;
         }
-        read_record(*input_, pattern_.automaton(), static_cast<int>(first_index_ + count_ + 1), r.molecule,
-                    [](int, int) {}, options_.aromatic ? &perceiver_ : nullptr);
+        const int number = static_cast<int>(first_index_ + count_ + 1);
+        Perceiver* perceiver = perceive_ ? &perceiver_ : nullptr;
+        if (smiles_) read_smiles(input_->record(), pattern_.automaton(), number, r.molecule, perceiver);
+        else read_record(*input_, pattern_.automaton(), number, r.molecule, [](int, int) {}, perceiver);
       } catch (const Fatal& fatal) {
         failure_ = std::make_unique<Fatal>(fatal);
         break;
@@ -219,6 +227,7 @@ class Screener {
       const size_t end = text.find('\n');
       std::string_view title = text.substr(0, end == std::string_view::npos ? text.size() : end);
       if (!title.empty() && title.back() == '\r') title.remove_suffix(1);
+      if (smiles_) title = smiles_title(text);
       r.title.assign(title);
       if (keep_text_) r.text.assign(text);
       ++count_;
@@ -276,6 +285,8 @@ class Screener {
   int threads_;
   bool keep_text_;
   size_t limit_;
+  bool smiles_;
+  bool perceive_;
   std::unique_ptr<LineReader> input_;
   Perceiver perceiver_;
   std::vector<std::unique_ptr<Matcher>> matchers_;
@@ -303,7 +314,8 @@ PYBIND11_MODULE(_tarnaxel, m) {
       .def_property_readonly("rule_count", &CompiledPattern::rule_count)
       .def("match", &CompiledPattern::match);
   py::class_<Screener>(m, "Screener")
-      .def(py::init<const CompiledPattern&, py::object, bool, bool, bool, bool, int, bool>(), py::keep_alive<1, 2>())
+      .def(py::init<const CompiledPattern&, py::object, bool, bool, bool, bool, bool, int, bool>(),
+           py::keep_alive<1, 2>())
       .def("next", &Screener::next);
   m.def("perceive", &perceive, "The aromatic atoms and bonds (from 0) of one V2000 molblock.");
 }

@@ -11,6 +11,7 @@ for it (`Chem.MolToMolBlock(mol, kekulize=True)`), so bonds are matched by
 their Kekulé types, as the command-line tool matches a Kekulé file.
 """
 import gzip
+import itertools
 import os
 
 from ._tarnaxel import CompiledPattern as _CompiledPattern
@@ -89,10 +90,14 @@ class Pattern:
         return f"Pattern({self.text!r})"
 
     def match(self, mol, span=False, ind=False, min=False, aromatic=False):
-        """Judges one molecule: an RDKit Mol or a V2000 molblock (str or bytes).
-        aromatic: perceive aromaticity (as --aromatic), so that lowercase
-        atoms and aromatic links find aromatic rings however drawn."""
-        result = self._compiled.match(_molblock(mol), span, ind, min, aromatic)
+        """Judges one molecule: an RDKit Mol, a V2000 molblock (str or bytes)
+        or a SMILES (a str without a line feed).  aromatic: perceive
+        aromaticity (as --aromatic), so that lowercase atoms and aromatic
+        links find aromatic rings however drawn."""
+        if _is_smiles(mol):
+            result = self._compiled.match(mol.encode("utf-8", "surrogateescape"), span, ind, min, aromatic, True)
+            return Match(*result)
+        result = self._compiled.match(_molblock(mol), span, ind, min, aromatic, False)
         from_mol = not isinstance(mol, (str, bytes))
         return Match(*result, mol=mol if from_mol else None, pattern=self if from_mol else None)
 
@@ -136,21 +141,42 @@ class _Prefixed:
         return self._stream.read(n)
 
 
+def _is_smiles(mol):
+    return isinstance(mol, str) and "\n" not in mol.rstrip("\r\n")
+
+
+def _smiles_name(path):
+    """Whether a file of this name is read as SMILES (.smi, .smiles, with
+    any compression suffix taken off), as the command line decides."""
+    for compressed in (".gz", ".zst", ".bz2"):
+        if path.endswith(compressed):
+            path = path[:-len(compressed)]
+    return path.endswith((".smi", ".smiles"))
+
+
 def _reader(source):
-    """What the screener reads: a path, or a read(n) callable."""
+    """What the screener reads, a path or a read(n) callable, and whether
+    it is SMILES."""
     if isinstance(source, (str, os.PathLike)):
         path = os.fspath(source)
         if not os.path.exists(path):
             raise FileNotFoundError(path)
-        return path
+        return path, _smiles_name(path)
     if hasattr(source, "read"):
         head = source.read(2)
         stream = _Prefixed(head, source)
         if head == b"\x1f\x8b":
             stream = gzip.GzipFile(fileobj=stream)
-        return stream.read
-    # An iterable of Mols or molblocks, one record each.
-    records = (_record(mol) for mol in source)
+        return stream.read, False
+    # An iterable of Mols, molblocks or SMILES strings, one record each.
+    items = iter(source)
+    first = next(items, None)
+    smiles = _is_smiles(first)
+    items = itertools.chain([] if first is None else [first], items)
+    if smiles:
+        records = (line.rstrip("\r\n").encode("utf-8", "surrogateescape") + b"\n" for line in items)
+    else:
+        records = (_record(mol) for mol in items)
     pending = [b""]
 
     def read(n):
@@ -161,7 +187,7 @@ def _reader(source):
             pending[0] += record
         piece, pending[0] = pending[0][:n], pending[0][n:]
         return piece
-    return read
+    return read, smiles
 
 
 def _record(mol):
@@ -183,7 +209,8 @@ def _threads(threads):
 
 def _screen(source, pattern, span, ind, min, threads, keep_text, aromatic=False):
     pattern = compile(pattern)
-    screener = _Screener(pattern._compiled, _reader(source), span, ind, min, aromatic, _threads(threads), keep_text)
+    read, smiles = _reader(source)
+    screener = _Screener(pattern._compiled, read, span, ind, min, aromatic, smiles, _threads(threads), keep_text)
     while True:
         batch = screener.next(_BATCH)
         if not batch:

@@ -469,6 +469,36 @@ TEST(LongOptions, AromaticFindsRingsHoweverDrawn) {
   EXPECT_NE(r.out.find("Accept:0 Reject:3 TW_Big:0"), std::string::npos) << r.out;
 }
 
+// SMILES input: by the name or --smiles; lines copied as read to the .smi
+// outputs (the match appended with --match-data); blank and '#' lines
+// skipped; a line that cannot be read ends the run after the ones before.
+TEST(LongOptions, SmilesInput) {
+  TempDir dir;
+  dir.write("in.smi", "OCC ethanol\n# a comment\n\nc1ccccc1C toluene\nCC1=CC=CC=C1 drawn Kekule\n");
+  test::RunResult r = run_binary(dir, {"in.smi", "c1ccccc1C"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(dir.read("accept.smi"), "c1ccccc1C toluene\n");
+  EXPECT_EQ(dir.read("reject.smi"), "OCC ethanol\nCC1=CC=CC=C1 drawn Kekule\n");
+  EXPECT_EQ(dir.read("tw_big.smi"), "");
+  EXPECT_FALSE(std::filesystem::exists(dir.path() / "accept.sdf"));
+  EXPECT_NE(r.out.find("\n2\t7  \t7  \t1\t2\t7.00\t"), std::string::npos) << r.out;
+  // Perceived, the Kekule ring is aromatic too; the match goes with the line.
+  r = run_binary(dir, {"--aromatic", "--match-data", "in.smi", "c1ccccc1C"});
+  EXPECT_EQ(dir.read("accept.smi"),
+            "c1ccccc1C toluene\t1 2 3 4 5 6 7\t1 2 3 4 5 6 7\t7.00\n"
+            "CC1=CC=CC=C1 drawn Kekule\t1 2 3 4 5 6 7\t1 2 3 4 5 6 7\t7.00\n");
+  // From a pipe, with a header line.
+  dir.write("in.txt", "smiles name\nCCO ethanol\n");
+  r = run_binary(dir, {"--smiles", "--smiles-header", "-", "CO"}, "cat in.txt | ");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(dir.read("accept.smi"), "CCO ethanol\n");
+  dir.write("bad.smi", "CCO one\nC(C two\nCCO three\n");
+  r = run_binary(dir, {"bad.smi", "CO"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "Error: record 2 of the SMILES_file cannot be read at character 2: '(' is never closed.\n");
+  EXPECT_EQ(dir.read("accept.smi"), "CCO one\n");
+}
+
 TEST(LongOptions, PeopleAtATerminal) {
   TempDir dir;
   dir.write("in.sdf", three_records());

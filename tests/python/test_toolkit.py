@@ -178,3 +178,23 @@ def test_aromatic_patterns_find_what_rdkit_finds(pattern):
     same = sum(g == w for g, w in compared)
     assert sum(w for _, w in compared) > 0
     assert same >= len(compared) - 3, (pattern, len(compared) - same)
+
+
+@pytest.mark.parametrize("pattern", ["c1ccccc1C", "c1ccccc1", "c1ccncc1", "CC(=O)O", "c1ccccc1C(=O)N"])
+def test_smiles_and_kekule_sdf_give_the_same_hits(pattern):
+    """The corpus as RDKit's SMILES (aromatic atoms in lowercase) and as its
+    Kekule SDF records: with aromatic=True the same records are accepted."""
+    from rdkit import RDLogger
+    RDLogger.DisableLog("rdApp.*")
+    blocks, smiles = [], []
+    for block in corpus_blocks():
+        mol = Chem.MolFromMolBlock(block)
+        if mol is None:
+            continue
+        blocks.append(block)
+        smiles.append(Chem.MolToSmiles(mol))
+    from_sdf = [m.result for _, _, m in tarnaxel.screen(blocks, pattern, aromatic=True)]
+    from_smiles = [m.result for _, _, m in tarnaxel.screen(smiles, pattern, aromatic=True)]
+    same = sum(a == b for a, b in zip(from_sdf, from_smiles))
+    assert len(from_smiles) == len(from_sdf) > 6000
+    assert same >= 0.995 * len(from_sdf), (pattern, len(from_sdf) - same)
