@@ -30,6 +30,12 @@ class Fatal : public std::exception {
   std::string detail_;
 };
 
+// A record the reader refuses: the input itself can be read on past it.
+class BadRecord : public Fatal {
+ public:
+  using Fatal::Fatal;
+};
+
 // Throws Fatal with the bytes as given.
 [[noreturn]] void fail(Stream stream, std::string bytes);
 // Throws Fatal for standard output with a line feed after the message.

@@ -31,6 +31,8 @@ int read_long_options(int argc, const char* const* argv, LongOptions& options) {
       options.smiles = true;
     } else if (std::strcmp(a, "--smiles-header") == 0) {
       options.smiles_header = true;
+    } else if (std::strcmp(a, "--skip-bad") == 0) {
+      options.skip_bad = true;
     } else if (std::strncmp(a, "--outdir=", 9) == 0 && a[9] != '\0') {
       options.outdir = a + 9;
     } else if (std::strcmp(a, "--outdir") == 0 && i + 1 < argc && argv[i + 1][0] != '\0') {
@@ -98,6 +100,9 @@ Long options (before the input file name; "--" ends them):
                    .smiles (also .smi.gz); the outputs are accept.smi,
                    reject.smi and tw_big.smi, lines copied as read
   --smiles-header  skip the first line of SMILES input
+  --skip-bad       a record that cannot be read is copied whole to bad.sdf
+                   (bad.smi), named on standard error, counted as Bad:N in
+                   the summary, and the run goes on
   --aromatic       perceive aromaticity in every record: atoms of aromatic
                    rings read in lowercase (c, n, o, s, ...), their ring
                    bonds as aromatic, and the pattern's aromatic links (between

@@ -17,6 +17,7 @@ struct LongOptions {
   bool aromatic = false;    // aromaticity perceived in every record
   bool smiles = false;      // the input is SMILES, whatever its name
   bool smiles_header = false;  // the first line of SMILES input is a header
+  bool skip_bad = false;    // a record the reader refuses goes to bad.sdf (bad.smi) and the run goes on
   std::string outdir;       // where the four files go; empty: the working directory
 };
 

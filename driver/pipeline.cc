@@ -43,18 +43,38 @@ void read_one(LineReader& input, const JudgeSetup& setup, int number, Molecule& 
   report(static_cast<int>(molecule.atom_count), static_cast<int>(molecule.edge_count / 2));
 }
 
+// A record the reader refused, with --skip-bad.
+void put_bad(OutputFiles& outputs, const JudgeSetup& setup, int number, std::string_view text, const Fatal& bad) {
+  if (setup.progress != nullptr) setup.progress->erase();
+  outputs.route_bad(number, text, bad.bytes());
+}
+
 void judge_serially(LineReader& input, OutputFiles& outputs, const JudgeSetup& setup) {
   Matcher matcher(setup.automaton, setup.table_limit);
   Molecule molecule;
   Perceiver perceiver;
   StatsWriter stats;
   int number = 0;
-  auto report = [&](int atoms, int bonds) { stats.count(atoms).text("\t").count(bonds).text("\t").put(outputs); };
+  // With --skip-bad a record's statistics are kept back until it is read:
+  // a record the reader refuses has none.
+  const bool skip = outputs.skip_bad();
+  auto report = [&](int atoms, int bonds) {
+    stats.count(atoms).text("\t").count(bonds).text("\t");
+    if (!skip) stats.put(outputs);
+  };
   input.before_read([&outputs] { outputs.flush(); });
   try {
     while (begin(input, setup)) {
-      stats.number(++number).text("\t").put(outputs);
-      read_one(input, setup, number, molecule, report, perceiver);
+      stats.number(++number).text("\t");
+      if (!skip) stats.put(outputs);
+      try {
+        read_one(input, setup, number, molecule, report, perceiver);
+      } catch (const BadRecord& bad) {
+        if (!skip) throw;
+        stats.clear();
+        put_bad(outputs, setup, number, setup.smiles ? input.record() : input.end_bad_record(), bad);
+        continue;
+      }
       const long start = clock_ticks();
       const MatchResult& result = matcher.match(setup.options, molecule);
       put_judged(stats, outputs, setup, number, result, clock_ticks() - start, input.record(), molecule,
@@ -78,6 +98,7 @@ struct Job {
   long ticks = 0;
   bool retry = false;  // over one thread's share of the limit: judged again with the whole of it
   bool done = false;
+  std::exception_ptr bad;  // with --skip-bad, the reader's refusal: the record goes to the bad file
   std::exception_ptr fault;  // a refusal met while judging, raised in input order
 };
 
@@ -149,6 +170,31 @@ class Pipeline {
         ++number;
         counted = false;
         read_one(input_, setup_, number, molecule, report, perceiver);
+      } catch (const BadRecord&) {
+        if (!outputs_.skip_bad()) {
+          if (batch == nullptr) batch = take_free();
+          if (batch == nullptr) break;
+          StatsWriter stats;
+          put_line_start(stats, number, counted ? counts : nullptr);
+          batch->failed_start.assign(stats.piece());
+          batch->failure = std::current_exception();
+          hand_over(batch);
+          batch = nullptr;
+          break;
+        }
+        if (batch == nullptr) break;
+        if (batch->jobs.size() == batch->count) batch->jobs.emplace_back();
+        Job& job = batch->jobs[batch->count++];
+        job.fault = nullptr;
+        job.bad = std::current_exception();
+        job.number = number;
+        job.text.assign(setup_.smiles ? input_.record() : input_.end_bad_record());
+        job.done = false;
+        if (batch->count == kBatchRecords) {
+          hand_over(batch);
+          batch = take_free();
+        }
+        continue;
       } catch (const Fatal&) {
         // The input cannot be read on: the records before go out, then the
         // statistics begun for this one, then the message.
@@ -166,6 +212,7 @@ class Pipeline {
       if (batch->jobs.size() == batch->count) batch->jobs.emplace_back();
       Job& job = batch->jobs[batch->count++];
       job.fault = nullptr;
+      job.bad = nullptr;
       job.number = number;
       job.counts[0] = counts[0];
       job.counts[1] = counts[1];
@@ -237,7 +284,7 @@ class Pipeline {
       const size_t count = batch->count;
       for (size_t i = 0; i < count; ++i) {
         Job& job = batch->jobs[i];
-        {
+        if (!job.bad) {
           std::shared_lock<std::shared_mutex> judging(judging_);
           const long start = clock_ticks();
           try {
@@ -303,6 +350,14 @@ class Pipeline {
         for (size_t i = 0; i < batch->count; ++i) {
           Job& job = batch->jobs[i];
           wait_for(*batch, job);
+          if (job.bad) {
+            try {
+              std::rethrow_exception(job.bad);
+            } catch (const Fatal& bad) {
+              put_bad(outputs_, setup_, job.number, job.text, bad);
+            }
+            continue;
+          }
           if (job.fault) {
             put_line_start(stats, job.number, job.counts);
             stats.put(outputs_);

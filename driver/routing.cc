@@ -52,21 +52,44 @@ class OutputFiles::Busy {
   std::atomic<bool>& busy_;
 };
 
-OutputFiles::OutputFiles(const std::string& outdir, bool quiet, bool match_data, bool smiles)
+OutputFiles::OutputFiles(const std::string& outdir, bool quiet, bool match_data, bool smiles, bool skip_bad)
     : quiet_(quiet),
       match_data_(match_data),
       smiles_(smiles),
       reject_{output_path(outdir, smiles ? "reject.smi" : "reject.sdf"), nullptr, 0},
       accept_{output_path(outdir, smiles ? "accept.smi" : "accept.sdf"), nullptr, 0},
-      too_wide_{output_path(outdir, smiles ? "tw_big.smi" : "tw_big.sdf"), nullptr, 0} {
+      too_wide_{output_path(outdir, smiles ? "tw_big.smi" : "tw_big.sdf"), nullptr, 0},
+      bad_{output_path(outdir, smiles ? "bad.smi" : "bad.sdf"), nullptr, 0} {
   for (File* file : {&reject_, &accept_, &too_wide_}) {
     file->stream = std::fopen(file->name.c_str(), "wb");
     if (file->stream == nullptr) fail_cannot_open(file->name);
   }
+  if (!skip_bad) return;
+  bad_.stream = std::fopen(bad_.name.c_str(), "wb");
+  if (bad_.stream == nullptr) fail_cannot_open(bad_.name);
+}
+
+void OutputFiles::route_bad(int record_number, std::string_view record_text, const std::string& message) {
+  {
+    Busy busy(busy_);
+    ++bad;
+    body_.append(record_text);
+    keep(bad_);
+  }
+  // What is wrong: the message without its "Error: record N of the ..._file"
+  // and its full stop.
+  std::string what = message;
+  while (!what.empty() && (what.back() == '\n' || what.back() == '.')) what.pop_back();
+  const size_t file = what.find("_file ");
+  if (what.rfind("Error: record ", 0) == 0 && file != std::string::npos) what.erase(0, file + 6);
+  flush();
+  std::fprintf(stderr, "record %d: %s; the record goes to %s\n", record_number, what.c_str(),
+               bad_.name.substr(bad_.name.rfind('/') + 1).c_str());
+  std::fflush(stderr);
 }
 
 OutputFiles::~OutputFiles() {
-  for (File* file : {&reject_, &accept_, &too_wide_})
+  for (File* file : {&reject_, &accept_, &too_wide_, &bad_})
     if (file->stream != nullptr) std::fclose(file->stream);
 }
 
@@ -253,7 +276,7 @@ void OutputFiles::put_stats(size_t end) {
 
 void OutputFiles::close() {
   flush();
-  for (File* file : {&reject_, &accept_, &too_wide_}) {
+  for (File* file : {&reject_, &accept_, &too_wide_, &bad_}) {
     if (file->stream == nullptr) continue;
     int status = std::fclose(file->stream);
     file->stream = nullptr;

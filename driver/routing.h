@@ -32,8 +32,10 @@ class OutputFiles {
   // appended as SD data items.
   // smiles: the input is SMILES lines; the files end in ".smi", records
   // are written as read, the match appended to an accepted line.
+  // skip_bad: "bad.sdf" (or "bad.smi") is made for the records the reader
+  // refuses.
   explicit OutputFiles(const std::string& outdir = "", bool quiet = false, bool match_data = false,
-                       bool smiles = false);
+                       bool smiles = false, bool skip_bad = false);
   ~OutputFiles();
   OutputFiles(const OutputFiles&) = delete;
   OutputFiles& operator=(const OutputFiles&) = delete;
@@ -50,6 +52,10 @@ class OutputFiles {
   void route_with_data(std::string_view record_text, const std::vector<int>& match_edges,
                        const std::vector<int>& atoms, std::string_view score);
   bool match_data() const { return match_data_; }
+  bool skip_bad() const { return bad_.stream != nullptr; }
+  // Keeps a record the reader refused, as read, and names it on stderr
+  // with what is wrong (the reader's message).
+  void route_bad(int record_number, std::string_view record_text, const std::string& message);
   bool smiles() const { return smiles_; }
   // Writes everything kept.
   void flush();
@@ -63,6 +69,7 @@ class OutputFiles {
   int accepted = 0;
   int rejected = 0;
   int too_wide = 0;
+  int bad = 0;
   bool v3000_told = false;  // the first V3000 record has been named on stderr
 
  private:
@@ -101,6 +108,7 @@ class OutputFiles {
   File reject_;
   File accept_;
   File too_wide_;
+  File bad_;
 };
 
 }  // namespace tarnaxel

@@ -149,7 +149,7 @@ int run_tool(int argc, const char* const* argv) {
     std::string_view header;
     input->line(header);
   }
-  OutputFiles outputs(outdir, long_options.quiet, long_options.match_data, smiles);
+  OutputFiles outputs(outdir, long_options.quiet, long_options.match_data, smiles, long_options.skip_bad);
   Progress progress(input->source_size());
 
   struct Active {
@@ -162,7 +162,9 @@ int run_tool(int argc, const char* const* argv) {
   input.reset();
   progress.erase();
   std::printf("\nTotal Duration:%.3f\n", (clock_ticks() - start) / kTicksPerSecond);
-  std::printf("Accept:%d Reject:%d TW_Big:%d\n", outputs.accepted, outputs.rejected, outputs.too_wide);
+  std::printf("Accept:%d Reject:%d TW_Big:%d", outputs.accepted, outputs.rejected, outputs.too_wide);
+  if (long_options.skip_bad) std::printf(" Bad:%d", outputs.bad);
+  std::printf("\n");
   outputs.close();
   return 0;
 }

@@ -48,6 +48,25 @@ class LineReader {
       if (!is_blank(first) && first[0] != '#') return true;
     }
   }
+  // After a record that could not be read: it ends with its first line that
+  // begins with "$$$$" (read on to it when not read yet; the lines read
+  // after it are given back), or at the end of the input.  Returns its text.
+  std::string_view end_bad_record() {
+    const std::string_view text = record();
+    for (size_t pos = 0; pos < text.size();) {
+      const size_t eol = text.find('\n', pos);
+      const size_t next = eol == std::string_view::npos ? text.size() : eol + 1;
+      if (text.substr(pos, 4) == "$$$$") {
+        begin_ = record_start_ + next;
+        return record();
+      }
+      pos = next;
+    }
+    std::string_view l;
+    while (line(l))
+      if (l.substr(0, 4) == "$$$$") break;
+    return record();
+  }
   // The next line of the current record, valid until the next call; returns
   // false at the end of the input.
   bool line(std::string_view& out) {

@@ -12,7 +12,7 @@ namespace tarnaxel {
 namespace {
 
 [[noreturn]] void fail_record(int record_number, const std::string& what) {
-  fail(Stream::err, "Error: record " + std::to_string(record_number) + " of the SDF_file " + what + "\n");
+  throw BadRecord(Stream::err, "Error: record " + std::to_string(record_number) + " of the SDF_file " + what + "\n");
 }
 
 bool field_blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }

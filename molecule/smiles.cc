@@ -58,9 +58,9 @@ class Parser {
 
  private:
   [[noreturn]] void fail(size_t at, const std::string& what) const {
-    tarnaxel::fail(Stream::err, "Error: record " + std::to_string(record_) +
-                                    " of the SMILES_file cannot be read at character " + std::to_string(at + 1) +
-                                    ": " + what + ".\n");
+    throw BadRecord(Stream::err, "Error: record " + std::to_string(record_) +
+                                     " of the SMILES_file cannot be read at character " + std::to_string(at + 1) +
+                                     ": " + what + ".\n");
   }
   void atom(size_t& i);
   void bracket_atom(size_t& i);
@@ -253,9 +253,10 @@ std::string_view smiles_title(std::string_view line) {
 void read_smiles(std::string_view line, const Automaton& automaton, int record_number, Molecule& molecule,
                  Perceiver* perceiver) {
   if (line.size() > kLongestSmilesLine)
-    fail(Stream::err, "Error: record " + std::to_string(record_number) +
-                          " of the SMILES_file cannot be read at character " + std::to_string(kLongestSmilesLine + 1) +
-                          ": the line is longer than " + std::to_string(kLongestSmilesLine) + " characters.\n");
+    throw BadRecord(Stream::err, "Error: record " + std::to_string(record_number) +
+                                     " of the SMILES_file cannot be read at character " +
+                                     std::to_string(kLongestSmilesLine + 1) + ": the line is longer than " +
+                                     std::to_string(kLongestSmilesLine) + " characters.\n");
   Parser p(line, record_number);
   p.parse();
   const size_t n = p.symbol.size();

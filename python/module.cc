@@ -157,6 +157,7 @@ struct Record {
   std::string text;
   Molecule molecule;
   MatchResult result;
+  std::string bad;  // with skip_bad, the reader's refusal of the record
 };
 
 // A screen of one input: batches of records read on the calling thread and
@@ -166,9 +167,10 @@ struct Record {
 class Screener {
  public:
   Screener(const CompiledPattern& pattern, py::object source, bool span, bool ind, bool min, bool aromatic,
-           bool smiles, int threads, bool keep_text)
+           bool smiles, bool skip_bad, int threads, bool keep_text)
       : pattern_(pattern), options_(match_options(span, ind, min)), threads_(std::max(1, threads)),
-        keep_text_(keep_text), limit_(table_memory_limit()), smiles_(smiles), perceive_(aromatic) {
+        keep_text_(keep_text), limit_(table_memory_limit()), smiles_(smiles), perceive_(aromatic),
+        skip_bad_(skip_bad) {
     options_.aromatic = aromatic || smiles;
     if (py::isinstance<py::str>(source)) {
       input_ = LineReader::open(source.cast<std::string>());
@@ -196,6 +198,12 @@ class Screener {
     judge();
     for (size_t i = 0; i < count_; ++i) {
       Record& r = records_[i];
+      if (!r.bad.empty()) {
+        // The refusal in place of the verdict: result -1, the message last.
+        out.append(py::make_tuple(first_index_ + i, r.title, -1, 0, 0.0, py::tuple(), py::tuple(),
+                                  py::bytes(r.bad)));
+        continue;
+      }
       py::tuple judged = to_python(pattern_.automaton(), options_, r.molecule, r.result);
       out.append(py::make_tuple(first_index_ + i, r.title, judged[0], judged[1], judged[2], judged[3], judged[4],
                                 keep_text_ ? py::object(py::bytes(r.text)) : py::object(py::none())));
@@ -219,6 +227,15 @@ class Screener {
         Perceiver* perceiver = perceive_ ? &perceiver_ : nullptr;
         if (smiles_) read_smiles(input_->record(), pattern_.automaton(), number, r.molecule, perceiver);
         else read_record(*input_, pattern_.automaton(), number, r.molecule, [](int, int) {}, perceiver);
+        r.bad.clear();
+      } catch (const BadRecord& fatal) {
+        if (!skip_bad_) {
+          failure_ = std::make_unique<Fatal>(fatal);
+          break;
+        }
+        r.bad = fatal.bytes();
+        r.molecule = Molecule{};
+        if (!smiles_) input_->end_bad_record();
       } catch (const Fatal& fatal) {
         failure_ = std::make_unique<Fatal>(fatal);
         break;
@@ -257,6 +274,7 @@ class Screener {
     std::mutex faults;
     auto work = [&](Matcher& matcher) {
       for (size_t i; (i = next.fetch_add(1)) < count_;) {
+        if (!records_[i].bad.empty()) continue;
         try {
           records_[i].result = matcher.match(options_, records_[i].molecule);
         } catch (...) {
@@ -287,6 +305,7 @@ class Screener {
   size_t limit_;
   bool smiles_;
   bool perceive_;
+  bool skip_bad_;
   std::unique_ptr<LineReader> input_;
   Perceiver perceiver_;
   std::vector<std::unique_ptr<Matcher>> matchers_;
@@ -314,8 +333,10 @@ PYBIND11_MODULE(_tarnaxel, m) {
       .def_property_readonly("rule_count", &CompiledPattern::rule_count)
       .def("match", &CompiledPattern::match);
   py::class_<Screener>(m, "Screener")
-      .def(py::init<const CompiledPattern&, py::object, bool, bool, bool, bool, bool, int, bool>(),
+      .def(py::init<const CompiledPattern&, py::object, bool, bool, bool, bool, bool, bool, int, bool>(),
            py::keep_alive<1, 2>())
       .def("next", &Screener::next);
   m.def("perceive", &perceive, "The aromatic atoms and bonds (from 0) of one V2000 molblock.");
+  m.def("explain_record", [](const std::string& message) { return explain_record_refusal(message); },
+        "The English line of a record refusal.");
 }

@@ -207,10 +207,11 @@ def _threads(threads):
     return int(threads)
 
 
-def _screen(source, pattern, span, ind, min, threads, keep_text, aromatic=False):
+def _screen(source, pattern, span, ind, min, threads, keep_text, aromatic=False, skip_bad=False):
     pattern = compile(pattern)
     read, smiles = _reader(source)
-    screener = _Screener(pattern._compiled, read, span, ind, min, aromatic, smiles, _threads(threads), keep_text)
+    screener = _Screener(pattern._compiled, read, span, ind, min, aromatic, smiles, skip_bad, _threads(threads),
+                         keep_text)
     while True:
         batch = screener.next(_BATCH)
         if not batch:
@@ -223,21 +224,39 @@ def _screen(source, pattern, span, ind, min, threads, keep_text, aromatic=False)
             return
 
 
-def screen(source, pattern, span=False, ind=False, min=False, threads=None, aromatic=False):
+def _bad(message):
+    """A RecordError for a refused record, as the screen would raise it."""
+    from ._tarnaxel import explain_record
+    error = RecordError(explain_record(message))
+    error.message = message.decode("cp932", "replace")
+    return error
+
+
+def screen(source, pattern, span=False, ind=False, min=False, threads=None, aromatic=False, skip_bad=False):
     """Yields (index, title, Match) for every record of source, in input order.
 
     source: an SDF path (plain or gzip), a binary file object, or an iterable
     of RDKit Mols or molblocks.  A record the reader refuses raises
-    RecordError after the records before it were yielded.  aromatic:
+    RecordError after the records before it were yielded, or with skip_bad
+    is yielded in place of its Match, and the screen goes on.  aromatic:
     perceive aromaticity in every record (as --aromatic)."""
-    for index, title, result, width, score, bonds, atoms, _ in _screen(source, pattern, span, ind, min, threads,
-                                                                        False, aromatic):
+    for index, title, result, width, score, bonds, atoms, text in _screen(source, pattern, span, ind, min, threads,
+                                                                           False, aromatic, skip_bad):
+        if result < 0:
+            yield index, title, _bad(text)
+            continue
         yield index, title, Match(result, width, score, bonds, atoms)
 
 
-def screen_frame(source, pattern, span=False, ind=False, min=False, threads=None, aromatic=False):
-    """The screen as a pandas DataFrame: index, title, result, width, score, bonds, atoms."""
+def screen_frame(source, pattern, span=False, ind=False, min=False, threads=None, aromatic=False, skip_bad=False):
+    """The screen as a pandas DataFrame: index, title, result, width, score, bonds, atoms; with
+    skip_bad also error (the English line of a refused record, whose result is -1)."""
     import pandas
-    rows = [(index, title, m.result, m.width, m.score, m.bonds, m.atoms)
-            for index, title, m in screen(source, pattern, span, ind, min, threads, aromatic)]
-    return pandas.DataFrame(rows, columns=["index", "title", "result", "width", "score", "bonds", "atoms"])
+    columns = ["index", "title", "result", "width", "score", "bonds", "atoms"]
+    rows = []
+    for index, title, m in screen(source, pattern, span, ind, min, threads, aromatic, skip_bad):
+        if isinstance(m, RecordError):
+            rows.append((index, title, -1, 0, 0.0, (), (), str(m)))
+        else:
+            rows.append((index, title, m.result, m.width, m.score, m.bonds, m.atoms) + ((None,) if skip_bad else ()))
+    return pandas.DataFrame(rows, columns=columns + (["error"] if skip_bad else []))

@@ -499,6 +499,40 @@ TEST(LongOptions, SmilesInput) {
   EXPECT_EQ(dir.read("accept.smi"), "CCO one\n");
 }
 
+// --skip-bad: a record the reader refuses goes whole to bad.sdf (bad.smi),
+// is named on stderr and counted as Bad:N, and the run goes on; an SDF
+// record ends at its first "$$$$" line even when its counts promised more.
+TEST(LongOptions, SkipBadGoesOn) {
+  const std::string bad_bond = test::sdf_record("bad bond", {"C", "C"}, {{1, 9, 1}});
+  const std::string short_bonds = "short bonds\n\n\n  2  3  0  0  0  0  0  0  0  0999 V2000\n"
+                                  "    0.0000    0.0000    0.0000 C   0  0\n    0.0000    0.0000    0.0000 O   0  0\n"
+                                  "  1  2  1  0\n$$$$\n";
+  for (const char* threads : {"TARNAXEL_THREADS=1 ", "TARNAXEL_THREADS=2 "}) {
+    TempDir dir;
+    dir.write("in.sdf", test::ethanol() + bad_bond + test::ethane() + short_bonds + test::propanol());
+    test::RunResult r = run_binary(dir, {"--skip-bad", "in.sdf", "CO"}, threads);
+    EXPECT_EQ(r.status, 0) << threads << r.err;
+    EXPECT_EQ(dir.read("bad.sdf"), bad_bond + short_bonds) << threads;
+    EXPECT_EQ(r.err,
+              "record 2: has bond 1 naming an atom outside 1..2; the record goes to bad.sdf\n"
+              "record 4: has bond 2 naming an atom outside 1..2; the record goes to bad.sdf\n")
+        << threads;
+    EXPECT_EQ(test::records_of(dir.read("accept.sdf") + dir.read("reject.sdf")).size(), 3u) << threads;
+    EXPECT_NE(r.out.find("Accept:2 Reject:1 TW_Big:0 Bad:2\n"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("\n2\t"), std::string::npos) << r.out;  // no statistics for a refused record
+  }
+  TempDir dir;
+  dir.write("in.smi", "CCO one\nC(C two\nOC three\n");
+  test::RunResult r = run_binary(dir, {"--skip-bad", "in.smi", "CO"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(dir.read("bad.smi"), "C(C two\n");
+  EXPECT_EQ(dir.read("accept.smi"), "CCO one\nOC three\n");
+  // Without the option the first refusal ends the run, and there is no bad file.
+  r = run_binary(dir, {"in.smi", "CO"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_FALSE(std::filesystem::exists(dir.path() / "bad.sdf"));
+}
+
 TEST(LongOptions, PeopleAtATerminal) {
   TempDir dir;
   dir.write("in.sdf", three_records());

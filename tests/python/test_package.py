@@ -28,7 +28,7 @@ def run_binary(input_path, pattern, span=False, ind=False, min=False):
         args += [o for o, on in (("-span", span), ("-ind", ind), ("-min", min)) if on] + [pattern]
         run = subprocess.run(args, cwd=work, capture_output=True, env=dict(os.environ, TARNAXEL_THREADS="1"))
         files = {}
-        for name in ("automaton.txt", "accept.sdf", "reject.sdf", "tw_big.sdf"):
+        for name in ("automaton.txt", "accept.sdf", "reject.sdf", "tw_big.sdf", "accept.smi", "reject.smi"):
             path = os.path.join(work, name)
             if os.path.exists(path):
                 with open(path, "rb") as f:
@@ -213,3 +213,27 @@ def test_match_data_reads_back_as_properties(tmp_path):
     expected = [(" ".join(str(b + 1) for b in m.bonds), " ".join(str(a + 1) for a in m.atoms), f"{m.score:.2f}")
                 for _, _, m in tarnaxel.screen(EXAMPLE, "C{C}*O") if m.accepted]
     assert read == expected and len(read) > 0
+
+
+def test_smiles_and_bad_records():
+    """SMILES strings and .smi paths; with skip_bad a refused record is
+    yielded as a RecordError and the screen goes on."""
+    pattern = tarnaxel.compile("c1ccccc1C")
+    assert pattern.match("Cc1ccccc1").accepted
+    assert not pattern.match("CC1=CC=CC=C1").accepted
+    assert pattern.match("CC1=CC=CC=C1", aromatic=True).accepted
+    lines = ["Cc1ccccc1 toluene", "C(C broken", "CCO ethanol"]
+    got = list(tarnaxel.screen(lines, pattern, skip_bad=True))
+    assert [title for _, title, _ in got] == ["toluene", "broken", "ethanol"]
+    assert got[0][2].accepted and not got[2][2].accepted
+    assert isinstance(got[1][2], tarnaxel.RecordError)
+    assert got[1][2].message.startswith("Error: record 2 of the SMILES_file cannot be read at character 2")
+    with pytest.raises(tarnaxel.RecordError):
+        list(tarnaxel.screen(lines, pattern))
+    with tempfile.NamedTemporaryFile(suffix=".smi", mode="w") as f:
+        f.write("\n".join(lines) + "\n")
+        f.flush()
+        frame = tarnaxel.screen_frame(f.name, pattern, skip_bad=True)
+        assert list(frame["result"]) == [1, -1, 0]
+        _, err, status, files = run_binary(f.name, "c1ccccc1C")
+        assert status == 1 and files["accept.smi"] == b"Cc1ccccc1 toluene\n"
