@@ -32,14 +32,21 @@ bool begin(LineReader& input, const JudgeSetup& setup) {
   return setup.smiles ? input.begin_smiles_record() : input.begin_record();
 }
 
+// What reading keeps from one record to the next.
+struct Readers {
+  Perceiver perceiver;
+  SmilesReader smiles;
+};
+
 void read_one(LineReader& input, const JudgeSetup& setup, int number, Molecule& molecule, const CountsReport& report,
-              Perceiver& perceiver) {
+              Readers& readers) {
+  Perceiver& perceiver = readers.perceiver;
   Perceiver* perceive = setup.perceive ? &perceiver : nullptr;
   if (!setup.smiles) {
     read_record(input, setup.automaton, number, molecule, report, perceive);
     return;
   }
-  read_smiles(input.record(), setup.automaton, number, molecule, perceive);
+  readers.smiles.read(input.record(), setup.automaton, number, molecule, perceive);
   report(static_cast<int>(molecule.atom_count), static_cast<int>(molecule.edge_count / 2));
 }
 
@@ -52,7 +59,7 @@ void put_bad(OutputFiles& outputs, const JudgeSetup& setup, int number, std::str
 void judge_serially(LineReader& input, OutputFiles& outputs, const JudgeSetup& setup) {
   Matcher matcher(setup.automaton, setup.table_limit);
   Molecule molecule;
-  Perceiver perceiver;
+  Readers readers;
   StatsWriter stats;
   int number = 0;
   // With --skip-bad a record's statistics are kept back until it is read:
@@ -68,7 +75,7 @@ void judge_serially(LineReader& input, OutputFiles& outputs, const JudgeSetup& s
       stats.number(++number).text("\t");
       if (!skip) stats.put(outputs);
       try {
-        read_one(input, setup, number, molecule, report, perceiver);
+        read_one(input, setup, number, molecule, report, readers);
       } catch (const BadRecord& bad) {
         if (!skip) throw;
         stats.clear();
@@ -147,7 +154,7 @@ class Pipeline {
   void read() {
     Batch* batch = take_free();
     Molecule molecule;
-    Perceiver perceiver;
+    Readers readers;
     int number = 0;
     int counts[2] = {0, 0};
     bool counted = false;
@@ -169,7 +176,7 @@ class Pipeline {
         begun = true;
         ++number;
         counted = false;
-        read_one(input_, setup_, number, molecule, report, perceiver);
+        read_one(input_, setup_, number, molecule, report, readers);
       } catch (const BadRecord&) {
         if (!outputs_.skip_bad()) {
           if (batch == nullptr) batch = take_free();

@@ -45,11 +45,12 @@ struct ParsedBond {
 };
 
 // The parse of one SMILES: atoms as written, bonds in written order.
-class Parser {
- public:
-  Parser(std::string_view text, int record_number) : text_(text), record_(record_number) {}
+}  // namespace
 
-  void parse();
+class SmilesParser {
+ public:
+  // Parses the SMILES at the start of text; the vectors keep their storage.
+  void parse(std::string_view text, int record_number);
 
   std::vector<std::string> symbol;
   std::vector<int> charge;
@@ -74,7 +75,7 @@ class Parser {
     size_t at = 0;
   };
   std::string_view text_;
-  int record_;
+  int record_ = 0;
   int previous_ = -1;
   char pending_ = 0;  // a bond written and not yet used
   size_t pending_at_ = 0;
@@ -82,7 +83,17 @@ class Parser {
   std::array<Open, 100> rings_{};
 };
 
-void Parser::parse() {
+void SmilesParser::parse(std::string_view text, int record_number) {
+  text_ = text;
+  record_ = record_number;
+  previous_ = -1;
+  pending_ = 0;
+  branches_.clear();
+  rings_.fill(Open{});
+  symbol.clear();
+  charge.clear();
+  aromatic.clear();
+  bonds.clear();
   size_t i = 0;
   while (i < text_.size() && !blank(text_[i])) {
     const char c = text_[i];
@@ -118,7 +129,7 @@ void Parser::parse() {
     if (rings_[static_cast<size_t>(n)].atom >= 0) fail(rings_[static_cast<size_t>(n)].at, "ring-bond number " + std::to_string(n) + " is never closed");
 }
 
-void Parser::atom(size_t& i) {
+void SmilesParser::atom(size_t& i) {
   const char c = text_[i];
   if (c == '[') {
     bracket_atom(i);
@@ -142,7 +153,7 @@ void Parser::atom(size_t& i) {
 }
 
 // [isotope? symbol chirality? hydrogens? charge? class?]
-void Parser::bracket_atom(size_t& i) {
+void SmilesParser::bracket_atom(size_t& i) {
   const size_t at = i;
   const size_t close = text_.find(']', i);
   const size_t stop = text_.find_first_of(" \t\r\n", i);
@@ -195,7 +206,7 @@ void Parser::bracket_atom(size_t& i) {
   add_atom(at, s, q, s[0] >= 'a' && s[0] <= 'z');
 }
 
-void Parser::add_atom(size_t at, std::string s, int q, bool arom) {
+void SmilesParser::add_atom(size_t at, std::string s, int q, bool arom) {
   if (symbol.size() >= kMaxAtoms) fail(at, "more than 999 atoms");
   symbol.push_back(std::move(s));
   charge.push_back(q);
@@ -206,7 +217,7 @@ void Parser::add_atom(size_t at, std::string s, int q, bool arom) {
   previous_ = atom;
 }
 
-void Parser::ring_digit(size_t& i) {
+void SmilesParser::ring_digit(size_t& i) {
   const size_t at = i;
   if (previous_ < 0) fail(i, "a ring-bond number stands before any atom");
   int n;
@@ -232,14 +243,12 @@ void Parser::ring_digit(size_t& i) {
   pending_ = 0;
 }
 
-void Parser::join(size_t at, int from, int to, char order) {
+void SmilesParser::join(size_t at, int from, int to, char order) {
   for (const ParsedBond& b : bonds)
     if ((b.a == from && b.b == to) || (b.a == to && b.b == from)) fail(at, "two atoms are bonded twice");
   if (bonds.size() >= kMaxAtoms) fail(at, "more than 999 bonds");
   bonds.push_back({from, to, order});
 }
-
-}  // namespace
 
 std::string_view smiles_title(std::string_view line) {
   size_t i = 0;
@@ -250,20 +259,30 @@ std::string_view smiles_title(std::string_view line) {
   return line.substr(i, end - i);
 }
 
+SmilesReader::SmilesReader() : parser_(std::make_unique<SmilesParser>()) {}
+SmilesReader::~SmilesReader() = default;
+
 void read_smiles(std::string_view line, const Automaton& automaton, int record_number, Molecule& molecule,
                  Perceiver* perceiver) {
+  SmilesReader reader;
+  reader.read(line, automaton, record_number, molecule, perceiver);
+}
+
+void SmilesReader::read(std::string_view line, const Automaton& automaton, int record_number, Molecule& molecule,
+                        Perceiver* perceiver) {
   if (line.size() > kLongestSmilesLine)
     throw BadRecord(Stream::err, "Error: record " + std::to_string(record_number) +
                                      " of the SMILES_file cannot be read at character " +
                                      std::to_string(kLongestSmilesLine + 1) + ": the line is longer than " +
                                      std::to_string(kLongestSmilesLine) + " characters.\n");
-  Parser p(line, record_number);
-  p.parse();
+  SmilesParser& p = *parser_;
+  p.parse(line, record_number);
   const size_t n = p.symbol.size();
   // An unwritten bond between two aromatic atoms is aromatic on a ring.
-  std::vector<RingBond> graph;
+  std::vector<RingBond>& graph = graph_;
+  graph.clear();
   for (const ParsedBond& b : p.bonds) graph.push_back({b.a, b.b});
-  RingFinder finder;
+  RingFinder& finder = finder_;
   bool unwritten_aromatic = false;
   for (const ParsedBond& b : p.bonds)
     unwritten_aromatic = unwritten_aromatic || (b.order == 0 && p.aromatic[static_cast<size_t>(b.a)] &&
@@ -276,7 +295,8 @@ void read_smiles(std::string_view line, const Automaton& automaton, int record_n
   molecule.edges.assign(molecule.edge_count + 1, Edge{0, 0, 0, 0.0});
   for (size_t a = 0; a < n; ++a)
     molecule.atoms[a + 1] = Atom{automaton.find_atom_label(p.symbol[a]), p.aromatic[a], 0.0};
-  std::vector<char> order(p.bonds.size());
+  std::vector<char>& order = order_;
+  order.assign(p.bonds.size(), 0);
   for (size_t k = 0; k < p.bonds.size(); ++k) {
     const ParsedBond& b = p.bonds[k];
     char o = b.order;

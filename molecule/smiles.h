@@ -10,7 +10,9 @@
 // for perception only.  Entry point: read_smiles().
 #pragma once
 
+#include <memory>
 #include <string>
+#include <vector>
 #include <string_view>
 
 #include "common/molecule.h"
@@ -28,6 +30,23 @@ constexpr size_t kLongestSmilesLine = 100000;
 // be read at character K: <what>." on standard error.
 void read_smiles(std::string_view line, const Automaton& automaton, int record_number, Molecule& molecule,
                  Perceiver* perceiver = nullptr);
+
+class SmilesParser;
+
+// The same, keeping its working storage from one line to the next.
+class SmilesReader {
+ public:
+  SmilesReader();
+  ~SmilesReader();
+  void read(std::string_view line, const Automaton& automaton, int record_number, Molecule& molecule,
+            Perceiver* perceiver = nullptr);
+
+ private:
+  std::unique_ptr<SmilesParser> parser_;
+  RingFinder finder_;
+  std::vector<RingBond> graph_;
+  std::vector<char> order_;
+};
 
 // The title of a SMILES line: what follows the SMILES and its blanks, line
 // end taken off.

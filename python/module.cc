@@ -225,7 +225,7 @@ class Screener {
         }
         const int number = static_cast<int>(first_index_ + count_ + 1);
         Perceiver* perceiver = perceive_ ? &perceiver_ : nullptr;
-        if (smiles_) read_smiles(input_->record(), pattern_.automaton(), number, r.molecule, perceiver);
+        if (smiles_) smiles_reader_.read(input_->record(), pattern_.automaton(), number, r.molecule, perceiver);
         else read_record(*input_, pattern_.automaton(), number, r.molecule, [](int, int) {}, perceiver);
         r.bad.clear();
       } catch (const BadRecord& fatal) {
@@ -308,6 +308,7 @@ class Screener {
   bool skip_bad_;
   std::unique_ptr<LineReader> input_;
   Perceiver perceiver_;
+  SmilesReader smiles_reader_;
   std::vector<std::unique_ptr<Matcher>> matchers_;
   std::unique_ptr<Matcher> whole_;
   std::vector<Record> records_;
