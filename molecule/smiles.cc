@@ -56,6 +56,10 @@ class SmilesParser {
   std::vector<int> charge;
   std::vector<uint8_t> aromatic;
   std::vector<ParsedBond> bonds;
+  // The tree the SMILES writes: by atom its parent (-1 at the start of a
+  // part), the bond to it, and its depth; and the ring-closure bonds.
+  std::vector<int> parent, parent_bond, depth;
+  std::vector<int> closures;
 
  private:
   [[noreturn]] void fail(size_t at, const std::string& what) const {
@@ -67,7 +71,7 @@ class SmilesParser {
   void bracket_atom(size_t& i);
   void add_atom(size_t at, std::string s, int q, bool arom);
   void ring_digit(size_t& i);
-  void join(size_t at, int from, int to, char order);
+  void join(size_t at, int from, int to, char order, bool closure);
 
   struct Open {
     int atom = -1;
@@ -94,6 +98,10 @@ void SmilesParser::parse(std::string_view text, int record_number) {
   charge.clear();
   aromatic.clear();
   bonds.clear();
+  parent.clear();
+  parent_bond.clear();
+  depth.clear();
+  closures.clear();
   size_t i = 0;
   while (i < text_.size() && !blank(text_[i])) {
     const char c = text_[i];
@@ -136,17 +144,18 @@ void SmilesParser::atom(size_t& i) {
     return;
   }
   const size_t at = i;
-  std::string s(1, c);
-  if ((c == 'C' && i + 1 < text_.size() && text_[i + 1] == 'l') || (c == 'B' && i + 1 < text_.size() && text_[i + 1] == 'r'))
-    s += text_[++i];
-  ++i;
-  static constexpr const char* kOrganic[] = {"B", "C", "N", "O", "P", "S", "F", "Cl", "Br", "I", "*",
-                                             "b", "c", "n", "o", "p", "s"};
-  for (const char* o : kOrganic)
-    if (s == o) {
-      add_atom(at, s, 0, s[0] >= 'a' && s[0] <= 'z');
-      return;
-    }
+  // The organic subset: B C N O P S F Cl Br I, b c n o p s, and *.
+  const char next = i + 1 < text_.size() ? text_[i + 1] : '\0';
+  if ((c == 'C' && next == 'l') || (c == 'B' && next == 'r')) {
+    i += 2;
+    add_atom(at, std::string{c, next}, 0, false);
+    return;
+  }
+  if (c != '\0' && std::strchr("BCNOPSFI*bcnops", c) != nullptr) {
+    ++i;
+    add_atom(at, std::string(1, c), 0, c >= 'a' && c <= 'z');
+    return;
+  }
   std::string what = "'";
   what.push_back(c);
   fail(at, what.append("' starts no atom, bond, branch or ring bond"));
@@ -212,7 +221,11 @@ void SmilesParser::add_atom(size_t at, std::string s, int q, bool arom) {
   charge.push_back(q);
   aromatic.push_back(arom ? 1 : 0);
   const int atom = static_cast<int>(symbol.size()) - 1;
-  if (previous_ >= 0) join(at, previous_, atom, pending_);
+  // The bond from the atom before: the tree the SMILES writes.
+  parent.push_back(previous_);
+  depth.push_back(previous_ >= 0 ? depth[static_cast<size_t>(previous_)] + 1 : 0);
+  parent_bond.push_back(previous_ >= 0 ? static_cast<int>(bonds.size()) : -1);
+  if (previous_ >= 0) join(at, previous_, atom, pending_, false);
   pending_ = 0;
   previous_ = atom;
 }
@@ -238,14 +251,17 @@ void SmilesParser::ring_digit(size_t& i) {
   if (pending_ && open.order && pending_ != open.order)
     fail(at, "ring-bond number " + std::to_string(n) + " is closed with another bond");
   if (open.atom == previous_) fail(at, "ring-bond number " + std::to_string(n) + " joins an atom to itself");
-  join(at, open.atom, previous_, pending_ ? pending_ : open.order);
+  closures.push_back(static_cast<int>(bonds.size()));
+  join(at, open.atom, previous_, pending_ ? pending_ : open.order, true);
   open = Open{};
   pending_ = 0;
 }
 
-void SmilesParser::join(size_t at, int from, int to, char order) {
-  for (const ParsedBond& b : bonds)
-    if ((b.a == from && b.b == to) || (b.a == to && b.b == from)) fail(at, "two atoms are bonded twice");
+// Only a ring closure can bond two atoms bonded before.
+void SmilesParser::join(size_t at, int from, int to, char order, bool closure) {
+  if (closure)
+    for (const ParsedBond& b : bonds)
+      if ((b.a == from && b.b == to) || (b.a == to && b.b == from)) fail(at, "two atoms are bonded twice");
   if (bonds.size() >= kMaxAtoms) fail(at, "more than 999 bonds");
   bonds.push_back({from, to, order});
 }
@@ -278,16 +294,20 @@ void SmilesReader::read(std::string_view line, const Automaton& automaton, int r
   SmilesParser& p = *parser_;
   p.parse(line, record_number);
   const size_t n = p.symbol.size();
-  // An unwritten bond between two aromatic atoms is aromatic on a ring.
-  std::vector<RingBond>& graph = graph_;
-  graph.clear();
-  for (const ParsedBond& b : p.bonds) graph.push_back({b.a, b.b});
-  RingFinder& finder = finder_;
-  bool unwritten_aromatic = false;
-  for (const ParsedBond& b : p.bonds)
-    unwritten_aromatic = unwritten_aromatic || (b.order == 0 && p.aromatic[static_cast<size_t>(b.a)] &&
-                                                p.aromatic[static_cast<size_t>(b.b)]);
-  if (unwritten_aromatic) finder.find(static_cast<int>(n), graph, 0);
+  // An unwritten bond between two aromatic atoms is aromatic on a ring: a
+  // ring closure, or a bond of the written tree between the ends of one.
+  std::vector<uint8_t>& ring = ring_bond_;
+  ring.assign(p.bonds.size(), 0);
+  for (const int k : p.closures) {
+    ring[static_cast<size_t>(k)] = 1;
+    int a = p.bonds[static_cast<size_t>(k)].a, b = p.bonds[static_cast<size_t>(k)].b;
+    while (a != b) {
+      int& deeper = p.depth[static_cast<size_t>(a)] >= p.depth[static_cast<size_t>(b)] ? a : b;
+      if (p.parent[static_cast<size_t>(deeper)] < 0) break;  // in another part: cannot happen
+      ring[static_cast<size_t>(p.parent_bond[static_cast<size_t>(deeper)])] = 1;
+      deeper = p.parent[static_cast<size_t>(deeper)];
+    }
+  }
   molecule.v3000 = false;
   molecule.atom_count = static_cast<uint32_t>(n);
   molecule.edge_count = static_cast<uint32_t>(p.bonds.size() * 2);
@@ -297,15 +317,15 @@ void SmilesReader::read(std::string_view line, const Automaton& automaton, int r
     molecule.atoms[a + 1] = Atom{automaton.find_atom_label(p.symbol[a]), p.aromatic[a], 0.0};
   std::vector<char>& order = order_;
   order.assign(p.bonds.size(), 0);
+  int codes[5] = {0};
+  for (char t = '1'; t <= '4'; ++t) codes[t - '0'] = automaton.find_bond_label(std::string_view(&t, 1));
   for (size_t k = 0; k < p.bonds.size(); ++k) {
     const ParsedBond& b = p.bonds[k];
     char o = b.order;
-    if (o == 0) o = unwritten_aromatic && finder.ring_bond()[k] && p.aromatic[static_cast<size_t>(b.a)] &&
-                            p.aromatic[static_cast<size_t>(b.b)]
-                        ? '4'
-                        : '1';
+    if (o == 0)
+      o = ring[k] && p.aromatic[static_cast<size_t>(b.a)] && p.aromatic[static_cast<size_t>(b.b)] ? '4' : '1';
     order[k] = o;
-    const int code = automaton.find_bond_label(std::string_view(&order[k], 1));
+    const int code = codes[o >= '1' && o <= '4' ? o - '0' : 0];
     molecule.edges[2 * k + 1] = Edge{b.a + 1, b.b + 1, code, 1.0};
     molecule.edges[2 * k + 2] = Edge{b.b + 1, b.a + 1, code, 1.0};
   }
@@ -313,7 +333,8 @@ void SmilesReader::read(std::string_view line, const Automaton& automaton, int r
   Structure& s = perceiver->structure;
   s.symbol = p.symbol;
   s.charge = p.charge;
-  s.bonds = graph;
+  s.bonds.clear();
+  for (const ParsedBond& b : p.bonds) s.bonds.push_back({b.a, b.b});
   s.order = order;
   mark_aromatic(automaton, *perceiver, molecule);
 }

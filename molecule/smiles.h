@@ -43,8 +43,7 @@ class SmilesReader {
 
  private:
   std::unique_ptr<SmilesParser> parser_;
-  RingFinder finder_;
-  std::vector<RingBond> graph_;
+  std::vector<uint8_t> ring_bond_;
   std::vector<char> order_;
 };
 
