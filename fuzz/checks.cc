@@ -10,6 +10,7 @@
 #include "molecule/line_reader.h"
 #include "driver/routing.h"
 #include "molecule/sdf_record.h"
+#include "molecule/smiles.h"
 #include "matcher/matcher.h"
 #include "rulefile/loader.h"
 #include "rulefile/automaton.h"
@@ -152,6 +153,41 @@ std::string check_records(const uint8_t* data, size_t size) {
     return loaded;
   }();
   return match_all(*automata[data[0] % 3], std::string(reinterpret_cast<const char*>(data) + 1, size - 1), options_of(data[0] / 3u));
+}
+
+std::string check_smiles(const uint8_t* data, size_t size) {
+  if (size == 0) return "";
+  static const std::vector<std::unique_ptr<const Automaton>> automata = [] {
+    std::vector<std::unique_ptr<const Automaton>> loaded;
+    for (const char* p : {"CC(=O)O", "c1ccccc1C", "C{CO|N}*C"}) {
+      std::string pattern = p;
+      loaded.push_back(load_rules_from_text(compile_pattern(pattern)));
+    }
+    return loaded;
+  }();
+  const Automaton& automaton = *automata[data[0] % 3];
+  MatchOptions options = options_of(data[0] / 3u);
+  options.aromatic = 1;
+  const bool perceive = (data[0] & 0x80u) != 0;
+  std::unique_ptr<LineReader> input =
+      LineReader::from_text(std::string(reinterpret_cast<const char*>(data) + 1, size - 1));
+  Matcher matcher(automaton, default_table_memory_limit());
+  Molecule molecule;
+  Perceiver perceiver;
+  SmilesReader reader;
+  for (int number = 1; input->begin_smiles_record(); ++number) {
+    try {
+      reader.read(input->record(), automaton, number, molecule, perceive ? &perceiver : nullptr);
+    } catch (const Fatal& fatal) {
+      if (fatal.bytes().empty()) return "empty refusal";
+      continue;
+    }
+    const MatchResult& r = matcher.match(options, molecule);
+    const std::string broken = check_result(r.result, molecule, r.match_edges, static_cast<int>(r.match_edges.size()),
+                                            r.score, r.width);
+    if (!broken.empty()) return "line " + std::to_string(number) + ": " + broken;
+  }
+  return "";
 }
 
 std::string check_marking(const uint8_t* data, size_t size) {

@@ -26,6 +26,11 @@ std::string check_loader(const uint8_t* data, size_t size);
 // the options; the rest is an SDF file whose records are read and matched.
 std::string check_records(const uint8_t* data, size_t size);
 
+// Byte 0 picks one of three automata, the options and whether aromaticity
+// is perceived; the rest is a SMILES file whose lines are read (a refused
+// line is a normal outcome) and matched.
+std::string check_smiles(const uint8_t* data, size_t size);
+
 // Bytes 0-2: atom count, bond count and match count (signed); then one byte
 // per matched directed edge; the rest is the record text to mark.
 std::string check_marking(const uint8_t* data, size_t size);

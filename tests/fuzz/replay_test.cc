@@ -38,6 +38,7 @@ TEST(FuzzReplay, EveryKeptInputIsHandledSoundly) {
   EXPECT_GT(replay("record", check_records), 10);
   EXPECT_GT(replay("marking", check_marking), 3);
   EXPECT_GT(replay("reference", check_reference), 5);
+  EXPECT_GT(replay("smiles", check_smiles), 3);
 }
 
 }  // namespace
