@@ -1,6 +1,7 @@
 #include "driver/run.h"
 
 #include <sched.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <atomic>
@@ -72,6 +73,13 @@ void write_automaton(const std::string& path, const std::string& text) {
   if (!ok) fail_cannot_open(path);
 }
 
+// Whether two paths name one existing file.
+bool same_file(const char* a, const std::string& b) {
+  struct stat x, y;
+  return std::strcmp(a, "-") != 0 && stat(a, &x) == 0 && stat(b.c_str(), &y) == 0 && x.st_dev == y.st_dev &&
+         x.st_ino == y.st_ino;
+}
+
 // Runs a step on the pattern; a refusal carries, for a person at a
 // terminal, where the pattern is wrong.
 template <typename Step>
@@ -128,6 +136,13 @@ int run_tool(int argc, const char* const* argv) {
   }
   // Created before the pattern is looked at: a refused pattern leaves it empty.
   const std::string automaton_path = output_path(outdir, kAutomatonFile);
+  // Creating an output over the input would lose the input.
+  const bool skip_bad = long_options.skip_bad;
+  for (const char* name : {kAutomatonFile, smiles ? "reject.smi" : "reject.sdf", smiles ? "accept.smi" : "accept.sdf",
+                           smiles ? "tw_big.smi" : "tw_big.sdf", skip_bad ? (smiles ? "bad.smi" : "bad.sdf") : nullptr}) {
+    if (name != nullptr && same_file(input_name, output_path(outdir, name)))
+      fail(Stream::err, "Error: the input file is also the output file \"" + output_path(outdir, name) + "\".");
+  }
   std::FILE* empty = std::fopen(automaton_path.c_str(), "wb");
   if (empty == nullptr || std::fclose(empty) != 0) fail_cannot_open(automaton_path);
   write_automaton(automaton_path, explained(pattern, [&] { return compile_pattern(pattern); }));

@@ -75,6 +75,17 @@ TEST(Cli, RefusedPatternLeavesEmptyAutomaton) {
   EXPECT_EQ(dir.read("automaton.txt"), "");
 }
 
+// An input that is one of the output files is refused before any file is
+// made, and kept.
+TEST(Cli, InputThatIsAnOutputIsKept) {
+  TempDir dir;
+  dir.write("accept.sdf", test::ethanol());
+  test::RunResult r = run_binary(dir, {"accept.sdf", "CCO"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "Error: the input file is also the output file \"accept.sdf\".");
+  EXPECT_EQ(dir.read("accept.sdf"), test::ethanol());
+}
+
 // A ring-bond number never closed is refused before anything is read.
 TEST(Cli, RingNeverClosedIsRefused) {
   TempDir dir;
