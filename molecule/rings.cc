@@ -91,6 +91,7 @@ void RingFinder::candidates(size_t max_size) {
   via_.assign(n, -1);
   depth_.assign(n, -1);
   mark_.assign(n, -1);
+  queue_.clear();  // may hold the atoms of a larger molecule before
   for (size_t v = 0; v < n; ++v) {
     if (ring_adj_[v].empty()) continue;
     for (int x : queue_) depth_[at(x)] = -1;
