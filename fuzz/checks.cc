@@ -71,17 +71,19 @@ std::string check_result(int result, const Molecule& m, const std::vector<int>& 
   return "";
 }
 
-// Reads every record of text and matches it under options; a reader
-// refusal ends the file as it ends a run.
+// Reads every record of text and matches it under options (aromaticity
+// perceived with options.aromatic); a reader refusal ends the file as it
+// ends a run.
 std::string match_all(const Automaton& automaton, const std::string& text, const MatchOptions& options) {
   std::unique_ptr<LineReader> input = LineReader::from_text(text);
   std::string record;
   Molecule molecule;
+  Perceiver perceiver;
   Matcher matcher(automaton, default_table_memory_limit());
   int number = 0;
   try {
     while (input->begin_record()) {
-      read_record(*input, automaton, ++number, molecule, [](int, int) {});
+      read_record(*input, automaton, ++number, molecule, [](int, int) {}, options.aromatic ? &perceiver : nullptr);
       record.assign(input->record());
       int bonds = static_cast<int>(molecule.edge_count / 2);
       const MatchResult& r = matcher.match(options, molecule);
@@ -152,7 +154,9 @@ std::string check_records(const uint8_t* data, size_t size) {
     }
     return loaded;
   }();
-  return match_all(*automata[data[0] % 3], std::string(reinterpret_cast<const char*>(data) + 1, size - 1), options_of(data[0] / 3u));
+  MatchOptions options = options_of(data[0] / 3u);
+  options.aromatic = (data[0] & 0x80u) != 0;
+  return match_all(*automata[data[0] % 3], std::string(reinterpret_cast<const char*>(data) + 1, size - 1), options);
 }
 
 std::string check_smiles(const uint8_t* data, size_t size) {

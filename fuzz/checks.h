@@ -23,7 +23,8 @@ std::string check_compile(const uint8_t* data, size_t size);
 std::string check_loader(const uint8_t* data, size_t size);
 
 // Byte 0 picks one of three fixed automata (plain, ring, repeated group) and
-// the options; the rest is an SDF file whose records are read and matched.
+// the options (bit 7: aromaticity perceived); the rest is an SDF file whose
+// records are read and matched.
 std::string check_records(const uint8_t* data, size_t size);
 
 // Byte 0 picks one of three automata, the options and whether aromaticity
