@@ -200,7 +200,8 @@ void SmilesParser::bracket_atom(size_t& i) {
     int n = 1;
     if (k < close && digit(text_[k])) {
       n = 0;
-      while (k < close && digit(text_[k])) n = n * 10 + (text_[k++] - '0');
+      while (k < close && digit(text_[k]) && n <= 15) n = n * 10 + (text_[k++] - '0');
+      if (n > 15) fail(k - 1, "a charge of more than 15");
     } else {
       while (k < close && text_[k] == sign) ++n, ++k;
     }

@@ -79,6 +79,7 @@ TEST(Smiles, Refusals) {
       {"C==C", "3: two bonds in a row"},
       {"C11", "3: ring-bond number 1 joins an atom to itself"},
       {"C1C1", "4: two atoms are bonded twice"},
+      {"C[Cl-44]", "7: a charge of more than 15"},
   };
   for (const auto& [line, where] : cases) {
     std::string message = "Error: record 7 of the SMILES_file cannot be read at character ";
