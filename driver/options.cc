@@ -77,9 +77,10 @@ const char* help_text() {
   return R"(Usage: tarnaxel [LONG OPTIONS] InputFileName [-ind] [-span] [-min] Pattern
 
 Screens the molecules of an SDF file (MDL V2000 records, plain or gzip; "-"
-reads standard input) against one structural pattern.  The pattern is
-compiled into the rules of a tree automaton, written to automaton.txt, and
-every record is judged and copied to accept.sdf, reject.sdf or tw_big.sdf.
+reads standard input) or a SMILES file (.smi, --smiles) against one
+structural pattern.  The pattern is compiled into the rules of a tree
+automaton, written to automaton.txt, and every record is judged and copied
+to accept.sdf, reject.sdf or tw_big.sdf (.smi for SMILES).
 
 Options of the match (at most two):
   -span        every atom of the molecule must be matched
