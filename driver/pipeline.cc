@@ -171,60 +171,41 @@ class Pipeline {
     });
     while (batch != nullptr) {
       bool begun = false;
+      std::exception_ptr refused;  // with --skip-bad, the reader's refusal of this record
       try {
         if (!begin(input_, setup_)) break;
         begun = true;
         ++number;
         counted = false;
         read_one(input_, setup_, number, molecule, report, readers);
-      } catch (const BadRecord&) {
-        if (!outputs_.skip_bad()) {
+      } catch (const Fatal& fatal) {
+        if (outputs_.skip_bad() && dynamic_cast<const BadRecord*>(&fatal) != nullptr) {
+          refused = std::current_exception();
+        } else {
+          // The input cannot be read on: the records before go out, then the
+          // statistics begun for this one, then the message.
           if (batch == nullptr) batch = take_free();
           if (batch == nullptr) break;
           StatsWriter stats;
-          put_line_start(stats, number, counted ? counts : nullptr);
+          if (begun) put_line_start(stats, number, counted ? counts : nullptr);
           batch->failed_start.assign(stats.piece());
           batch->failure = std::current_exception();
           hand_over(batch);
           batch = nullptr;
           break;
         }
-        if (batch == nullptr) break;
-        if (batch->jobs.size() == batch->count) batch->jobs.emplace_back();
-        Job& job = batch->jobs[batch->count++];
-        job.fault = nullptr;
-        job.bad = std::current_exception();
-        job.number = number;
-        job.text.assign(setup_.smiles ? input_.record() : input_.end_bad_record());
-        job.done = false;
-        if (batch->count == kBatchRecords) {
-          hand_over(batch);
-          batch = take_free();
-        }
-        continue;
-      } catch (const Fatal&) {
-        // The input cannot be read on: the records before go out, then the
-        // statistics begun for this one, then the message.
-        if (batch == nullptr) batch = take_free();
-        if (batch == nullptr) break;
-        StatsWriter stats;
-        if (begun) put_line_start(stats, number, counted ? counts : nullptr);
-        batch->failed_start.assign(stats.piece());
-        batch->failure = std::current_exception();
-        hand_over(batch);
-        batch = nullptr;
-        break;
       }
       if (batch == nullptr) break;
       if (batch->jobs.size() == batch->count) batch->jobs.emplace_back();
       Job& job = batch->jobs[batch->count++];
       job.fault = nullptr;
-      job.bad = nullptr;
+      job.bad = refused;
       job.number = number;
       job.counts[0] = counts[0];
       job.counts[1] = counts[1];
-      job.text.assign(input_.record());
-      std::swap(job.molecule, molecule);
+      // A refused SDF record ends at its first "$$$$" line.
+      job.text.assign(refused && !setup_.smiles ? input_.end_bad_record() : input_.record());
+      if (!refused) std::swap(job.molecule, molecule);
       job.done = false;
       if (batch->count == kBatchRecords) {
         hand_over(batch);
