@@ -136,6 +136,23 @@ std::string rings(const std::string& p, bool another_bond) {
             "ring-bond number " + std::to_string(open.begin()->first) + " is opened here and never closed");
 }
 
+// The first character out of place in the text as given: a repetition
+// mark after nothing, a '|' outside every group, a character that starts
+// nothing, and with brackets also a bracket without its partner.
+std::string misplaced(const std::string& p, bool brackets) {
+  for (auto general : {stray_repeat, bar_outside, unknown_character}) {
+    const std::string where = general(p);
+    if (!where.empty()) return where;
+  }
+  if (!brackets) return "";
+  for (const auto& [open, close] : {std::pair{'(', ')'}, std::pair{'{', '}'}})
+    for (bool closer : {true, false}) {
+      const std::string where = unbalanced(p, open, close, closer);
+      if (!where.empty()) return where;
+    }
+  return "";
+}
+
 struct Known {
   const char* message;
   std::function<std::string(const std::string&)> where;  // "" when it cannot tell
@@ -203,15 +220,8 @@ std::string explain_pattern_refusal(const std::string& pattern, const std::strin
     }
     // The check that spoke saw the pattern after its rewriting; what is
     // wrong shows in the text as given.
-    for (auto general : {stray_repeat, bar_outside, unknown_character}) {
-      const std::string where = general(pattern);
-      if (!where.empty()) return where;
-    }
-    for (const auto& [open, close] : {std::pair{'(', ')'}, std::pair{'{', '}'}})
-      for (bool closer : {true, false}) {
-        const std::string where = unbalanced(pattern, open, close, closer);
-        if (!where.empty()) return where;
-      }
+    const std::string where = misplaced(pattern, true);
+    if (!where.empty()) return where;
     if (*k.otherwise != '\0') return k.otherwise;
     break;
   }
@@ -224,11 +234,9 @@ std::string explain_pattern_refusal(const std::string& pattern, const std::strin
   if (m.rfind("ERROR", 0) == 0) return "the pattern compiles to a rule line the loader cannot read";
   // The other refusals of the front end and of generation: the branches and
   // groups are arranged in a way the notation does not allow.
-  for (auto general : {stray_repeat, bar_outside, unknown_character}) {
-    const std::string where = general(pattern);
-    if (!where.empty()) return where;
-  }
-  const std::string where =
+  std::string where = misplaced(pattern, false);
+  if (!where.empty()) return where;
+  where =
       first_group(pattern, "the branches and groups from here on are arranged in a way the notation does not allow");
   return where.empty() ? "in the pattern: its branches are arranged in a way the notation does not allow" : where;
 }
