@@ -54,9 +54,9 @@ bool Perceiver::may_hold_a_ring(const Structure& s) {
     }
   parts_.resize(n);
   for (size_t a = 0; a < n; ++a) {
-    bool ons = false;
-    const Element e = element_of(s.symbol[a], ons);
     AtomBonds& x = bonds_[a];
+    const Element e = element_of(s.symbol[a], x.ons);
+    x.element = e;
     x.may = x.written || (x.count <= 3 && !x.triple && x.doubles <= 1 &&
                           (x.doubles == 1 || s.charge[a] != 0 || e == kPnictogen || e == kChalcogen));
     parts_[a] = static_cast<int>(a);
@@ -83,8 +83,7 @@ namespace {
 int Perceiver::electrons(const Structure& s, int a) const {
   const AtomBonds& x = bonds_[at(a)];
   if (!x.may) return kNotAromatic;
-  bool ons = false;
-  const Element e = element_of(s.symbol[at(a)], ons);
+  const Element e = static_cast<Element>(x.element);
   const int q = s.charge[at(a)];
   const int degree = x.count;
   const int double_bond = x.double_bond;
@@ -94,9 +93,7 @@ int Perceiver::electrons(const Structure& s, int a) const {
     if (ring_bond[at(double_bond)]) return 1;
     // A double bond leaving the ring: its electrons belong to an O, N or S.
     const RingBond& d = s.bonds[at(double_bond)];
-    bool partner_ons = false;
-    element_of(s.symbol[at(d.a == a ? d.b : d.a)], partner_ons);
-    return e == kCarbon && partner_ons ? 0 : kNotAromatic;
+    return e == kCarbon && bonds_[at(d.a == a ? d.b : d.a)].ons ? 0 : kNotAromatic;
   }
   if (e == kCarbon) return q == -1 ? 2 : q == 1 ? 0 : kNotAromatic;
   if (e == kPnictogen) return q == 0 || (q == -1 && degree == 2) ? 2 : kNotAromatic;

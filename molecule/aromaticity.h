@@ -61,6 +61,8 @@ class Perceiver {
     bool triple = false;
     bool written = false;  // a bond of type 4
     bool may = false;      // the atom could take part in an aromatic ring
+    int element = 0;       // what the model tells apart of its element
+    bool ons = false;      // O, N or S: takes the electrons of a double bond to it
   };
   RingFinder finder_;
   std::vector<AtomBonds> bonds_;
