@@ -124,7 +124,7 @@ void add_leaf_configs(MatchContext& context, Bag& leaf, int u) {
     at_w.clear();
     // A rule matched at an end of a bond left out needs all its bonds among
     // the others (with every rule kept, only its plain children).
-    const bool short_of_bonds = context.scratch.check_left;
+    const bool short_of_bonds = context.plan.prune;
     auto room = [&](int r, int degree) {
       const Rule& rule = context.automaton.rules[r];
       return short_of_bonds ? bonds_needed(rule) < degree : rule.plain_count <= degree;

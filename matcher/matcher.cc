@@ -16,6 +16,8 @@
 #include "matcher/bag_kinds.h"
 #include "matcher/context.h"
 #include "matcher/order.h"
+#include "matcher/plan.h"
+#include "matcher/rule_index.h"
 #include "matcher/viable.h"
 #include "rulefile/automaton.h"
 
@@ -185,8 +187,7 @@ void describe_leaf(const MatchContext& context, std::vector<uint32_t>& key, int 
   const bool live_v = viable.any(v);
   const bool live_w = viable.any(w);
   key.clear();
-  key.push_back(static_cast<uint32_t>(o.ind | (o.span << 1) | (o.min << 2) | (o.every_rule << 3) | (live_v << 4) |
-                                      (live_w << 5) | (o.aromatic << 6)));
+  key.push_back(context.plan.option_bits | static_cast<uint32_t>((live_v << 4) | (live_w << 5)));
   for (const int a : {live_v ? v : 0, live_w ? w : 0}) {
     if (a == 0) continue;
     key.push_back(static_cast<uint32_t>(context.degree[static_cast<size_t>(a)] << 16) | viable.slot(a));
@@ -445,16 +446,16 @@ void mark_needed(MatcherStorage& s, bool every_table) {
   }
 }
 
-// With check_copies: a bag's table made, against the copy its kind would give.
+// Under MatchChecks::same_table: a bag's table made, against the copy its
+// kind would give.
 void check_copy(const MatchContext& context, MatcherStorage& s, const Bag& bag) {
-  if (!context.options.check_copies) return;
   const BagKinds::Kept* kept = s.kinds.find(bag.kind);
-  if (kept == nullptr) return;
+  if (kept == nullptr || !context.plan.checks.same_table) return;
   const Renaming names(bag.vertices);
   Table copy;
   context.store.start(copy, bag.table.bit_length());
   copy.copy_renamed(kept->table, names.ranks, names.atoms, names.count);
-  if (!copy.same_as(bag.table) || kept->accepted != bag.accepted)
+  if (!context.plan.checks.same_table(bag.table, copy) || kept->accepted != bag.accepted)
     throw std::logic_error("a bag's table differs from the one kept for its kind");
 }
 
@@ -475,7 +476,7 @@ void fill_joined(MatchContext& context, const MatcherStorage& s, Bag& bag) {
   for (uint32_t j = bag.first; j < bag.first + bag.count; ++j) {
     const MatcherStorage::Join join = s.joins[j];
     below = below || join.bag->accepted;
-    merge_bags(context, bag, *join.bag, join.forget);
+    join_bags(context, bag, *join.bag, join.forget);
     if (join.forget == 0) continue;
     drop_atom(bag, join.forget);
     bag.is_leaf = 0;
@@ -530,12 +531,7 @@ void prepare_kinds(const MatchContext& context, MatcherStorage& s) {
   s.kinds_on = molecule.atom_count < 64;
   if (!s.kinds_on) return;
   s.kinds.trim();
-  s.reach = 0;
-  if (context.scratch.look_above) {
-    int most = 1;
-    for (const RuleIndex::Above& up : context.automaton.index->above_list) most = std::max(most, up.bonds);
-    s.reach = std::min(most, 254);
-  }
+  s.reach = context.plan.reach;
   s.adjacent.assign(molecule.atom_count + 1, 0);
   for (uint32_t u = 1; u <= molecule.edge_count; ++u)
     s.adjacent[static_cast<size_t>(molecule.edges[u].from)] |= uint64_t{1} << molecule.edges[u].to;
@@ -577,9 +573,16 @@ Matcher::Matcher(const Automaton& automaton, size_t table_limit)
     : automaton_(automaton),
       table_limit_(table_limit),
       childless_(every_rule_childless(automaton)),
+      index_(std::make_unique<const RuleIndex>(automaton)),
+      checks_(std::make_unique<const MatchChecks>()),
       storage_(std::make_unique<MatcherStorage>()) {}
 
 Matcher::~Matcher() = default;
+
+void Matcher::set_checks(const MatchChecks& checks) {
+  plan_.reset();
+  checks_ = std::make_unique<const MatchChecks>(checks);
+}
 
 // A childless automaton matches a single atom, so a record is judged without
 // a decomposition: accepted when some atom carries the symbol of a rule of
@@ -601,19 +604,18 @@ int Matcher::judge_single_atom(const MatchOptions& options, const Molecule& mole
 
 // Runs the automaton over the decomposition that the elimination order
 // gives; the verdict, and the match in result_.
-int Matcher::run_tables(const MatchOptions& options, const Molecule& molecule) {
+int Matcher::run_tables(const Molecule& molecule) {
   MatcherStorage& s = *storage_;
+  const MatchPlan& plan = *plan_;
   // Rules that cannot stand anywhere in a finished match never enter a table;
   // when no match can finish, the molecule is rejected here.
-  if (!s.viable.compute(automaton_, molecule, s.neighbours.degrees(), options.span != 0, options.every_rule != 0,
-                        options.aromatic != 0))
-    return kRejected;
-  MatchContext context(automaton_, options, molecule, s.scratch, table_limit_);
+  if (!s.viable.compute(plan, molecule, s.neighbours.degrees())) return kRejected;
+  MatchContext context(plan, molecule, s.scratch, table_limit_);
   const size_t n = molecule.atom_count;
   for (size_t a = 1; a <= n; ++a) context.degree[a] = s.neighbours.degree(a);
   context.viable = &s.viable;
+  s.scratch.rule.start_record(plan, molecule, context.degree.data());
   list_leaf_rules(context);
-  list_bonds(context);
   s.remaining.assign(n + 1, 1);
   s.arena.restart();
   if (s.open_bags.size() < n + 1) s.open_bags.resize(n + 1);
@@ -628,7 +630,7 @@ int Matcher::run_tables(const MatchOptions& options, const Molecule& molecule) {
     s.remaining[static_cast<size_t>(v)] = 0;
     plan_elimination(context, s, v);
   }
-  mark_needed(s, options.check_copies != 0);
+  mark_needed(s, plan.checks.same_table != nullptr);
   // In the order planned; a bag below a copy only stands in for what making
   // its table would charge.
   for (size_t i = 0; i < s.arena.size(); ++i) {
@@ -665,8 +667,10 @@ const MatchResult& Matcher::match(const MatchOptions& options, const Molecule& m
   } else if (childless_) {
     result_.result = judge_single_atom(options, molecule);
   } else {
+    if (!plan_ || !(plan_->options == options))
+      plan_ = std::make_unique<const MatchPlan>(automaton_, *index_, options, *checks_);
     try {
-      result_.result = run_tables(options, molecule);
+      result_.result = run_tables(molecule);
     } catch (const TableLimitExceeded&) {
       // Judged too wide; the tables are given back before the next molecule.
       storage_ = std::make_unique<MatcherStorage>();

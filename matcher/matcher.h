@@ -19,20 +19,12 @@ namespace tarnaxel {
 struct Automaton;
 
 struct MatchOptions {
-  uint8_t span = 0;         // every atom must be matched
-  uint8_t ind = 0;          // a bond between two matched atoms must be used
-  uint8_t relaxed = 0;      // never set by the command line; not supported
-  uint8_t min = 0;          // the smallest score wins
-  uint8_t read_order = 0;   // never set by the command line; not supported
-  uint8_t write_order = 0;  // never set by the command line; not supported
-  uint8_t aromatic = 0;     // aromaticity perceived: an aromatic link matches every bond at an
-                            // aromatic atom
-  uint8_t every_rule = 0;   // never set by the command line: tables from every rule and
-                            // every pair, none removed as unable to finish (to check that
-                            // removal changes nothing)
-  uint8_t check_copies = 0;  // never set by the command line: every table is made, and one
-                             // whose kind has a kept table must equal it (std::logic_error
-                             // otherwise), to check that a kind tells its table
+  uint8_t span = 0;      // every atom must be matched
+  uint8_t ind = 0;       // a bond between two matched atoms must be used
+  uint8_t min = 0;       // the smallest score wins
+  uint8_t aromatic = 0;  // aromaticity perceived: an aromatic link matches every bond at an
+                         // aromatic atom
+  bool operator==(const MatchOptions&) const = default;
 };
 
 // The options of the command line.
@@ -79,6 +71,9 @@ std::vector<int> matched_atoms(const Automaton& automaton, const MatchOptions& o
                                const MatchResult& result);
 
 struct MatcherStorage;
+struct MatchChecks;
+struct MatchPlan;
+struct RuleIndex;
 
 // Judges molecules against one automaton, keeping its working storage from
 // one molecule to the next.  Matchers on one automaton may run at once on
@@ -93,13 +88,19 @@ class Matcher {
 
   const MatchResult& match(const MatchOptions& options, const Molecule& molecule);
 
+  // Only for tests: switches that make the matcher do more (see MatchChecks).
+  void set_checks(const MatchChecks& checks);
+
  private:
-  int run_tables(const MatchOptions& options, const Molecule& molecule);
+  int run_tables(const Molecule& molecule);
   int judge_single_atom(const MatchOptions& options, const Molecule& molecule) const;
 
   const Automaton& automaton_;
   size_t table_limit_;
   bool childless_;  // no rule hands a state to a child
+  std::unique_ptr<const RuleIndex> index_;
+  std::unique_ptr<const MatchChecks> checks_;
+  std::unique_ptr<const MatchPlan> plan_;  // for the options last handed in
   std::unique_ptr<MatcherStorage> storage_;
   MatchResult result_;
 };

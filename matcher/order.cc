@@ -12,12 +12,6 @@ namespace tarnaxel {
 
 static_assert(kMaxAtoms < (1u << 16), "the order's keys pack a scan position in 16 bits");
 
-int compute_order(const Molecule& molecule, const std::vector<int32_t>& priority, std::vector<int>& order) {
-  EliminationGraph built;
-  built.build(molecule);
-  return OrderFinder().compute(built, priority, order);
-}
-
 int OrderFinder::compute(const EliminationGraph& molecule_graph, const std::vector<int32_t>& priority,
                          std::vector<int>& order) {
   const size_t n = molecule_graph.atoms();
@@ -82,12 +76,6 @@ int OrderFinder::compute(const EliminationGraph& molecule_graph, const std::vect
     state[chosen].touched = 0;
   }
   return width;
-}
-
-int choose_order(const Molecule& molecule, std::vector<int>& order) {
-  EliminationGraph built;
-  built.build(molecule);
-  return OrderFinder().choose(built, order);
 }
 
 int OrderFinder::choose(const EliminationGraph& molecule_graph, std::vector<int>& order) {

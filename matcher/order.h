@@ -1,6 +1,6 @@
 // Elimination ordering: the order in which the matcher eliminates the atoms.
 // A minimum-degree rule with a tie-break of its own (touch_score); the width
-// of an order is the largest minimum degree met.  Entry point: compute_order().
+// of an order is the largest minimum degree met.  Entry point: OrderFinder::choose().
 #pragma once
 
 #include <cstdint>
@@ -40,9 +40,5 @@ class OrderFinder {
   std::vector<int32_t> priority_;
   std::vector<int> trial_;
 };
-
-// The same on a molecule, for a single use.
-int compute_order(const Molecule& molecule, const std::vector<int32_t>& priority, std::vector<int>& order);
-int choose_order(const Molecule& molecule, std::vector<int>& order);
 
 }  // namespace tarnaxel

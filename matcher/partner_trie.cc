@@ -1,52 +1,31 @@
 #include "matcher/partner_trie.h"
 
 #include <algorithm>
-#include <climits>
 
 namespace tarnaxel {
 namespace {
 
 // Codes of the first level.
 constexpr uint32_t kEmpty = 0;     // no item: pairs with nothing
-constexpr uint32_t kRootless = 1;  // holds a forgotten tree
+constexpr uint32_t kRootless = 1;  // holds a finished tree's part
 constexpr uint32_t kRooted = 2;
-
-// The code of an item at a shared atom; 0 stands for no item there.
-uint32_t code_of(const Item& item, int atom) {
-  return 1u + ((static_cast<uint32_t>(item.rule) << 9) | (static_cast<uint32_t>(item.used_children) << 1) |
-               (item.root == atom ? 1u : 0u));
-}
 
 }  // namespace
 
-void PartnerTrie::build(const std::vector<Config>& configs, const std::vector<int>& shared, int forget,
-                        const Rule* rules, const int* left) {
-  start(shared, forget, rules, left, configs.size());
-  for (size_t j = 0; j < configs.size(); ++j) code(j, configs[j]);
-  finish(configs.size());
-}
-
-void PartnerTrie::build(const Table& table, const std::vector<int>& shared, int forget, const Rule* rules,
-                        const int* left) {
-  start(shared, forget, rules, left, table.size());
+void PartnerTrie::build(const JoinRule& rule, const Table& table) {
+  rule_ = &rule;
+  // The forgotten atom's level first: it turns most branches away.
+  const int forget = rule.forgotten();
+  shared_ = rule.shared();
+  std::stable_partition(shared_.begin(), shared_.end(), [forget](int atom) { return atom == forget; });
+  levels_ = shared_.size() + 1;
+  codes_.assign(table.size() * levels_, 0);
   Config c;
   for (size_t j = 0; j < table.size(); ++j) {
-    decode(table, table.entries()[j], forget, c);
+    decode(table, table.entries()[j], c);
     code(j, c);
   }
   finish(table.size());
-}
-
-void PartnerTrie::start(const std::vector<int>& shared, int forget, const Rule* rules, const int* left,
-                        size_t size) {
-  forget_ = forget;
-  rules_ = rules;
-  left_ = left;
-  // The forgotten atom's level first: it turns most branches away.
-  shared_ = shared;
-  std::stable_partition(shared_.begin(), shared_.end(), [forget](int atom) { return atom == forget; });
-  levels_ = shared.size() + 1;
-  codes_.assign(size * levels_, 0);
 }
 
 void PartnerTrie::code(size_t position, const Config& c) {
@@ -54,7 +33,7 @@ void PartnerTrie::code(size_t position, const Config& c) {
   code[0] = c.item_count == 0 ? kEmpty : c.rootless ? kRootless : kRooted;
   for (size_t s = 0; s < shared_.size(); ++s) {
     for (int i = 0; i < c.item_count; ++i)
-      if (c.items[i].atom == shared_[s]) code[s + 1] = code_of(c.items[i], shared_[s]);
+      if (c.items[i].atom == shared_[s]) code[s + 1] = JoinRule::code(c.items[i], shared_[s]);
   }
 }
 
@@ -100,16 +79,7 @@ void PartnerTrie::collect(const Config& o) {
   ranges_.clear();
   sides_.resize(shared_.size());
   rootless_ = o.rootless;
-  for (size_t s = 0; s < shared_.size(); ++s) {
-    Side& side = sides_[s];
-    side.atom = shared_[s];
-    side.present = false;
-    for (int i = 0; i < o.item_count && !side.present; ++i) {
-      side.present = o.items[i].atom == shared_[s];
-      if (side.present) side.item = o.items[i];
-    }
-    side.left = shared_[s] == forget_ ? 0 : left_ != nullptr ? left_[shared_[s]] : INT_MAX;
-  }
+  for (size_t s = 0; s < shared_.size(); ++s) sides_[s] = rule_->side(o, shared_[s]);
   walk(0, 0);
 }
 
@@ -122,26 +92,9 @@ void PartnerTrie::walk(uint32_t index, size_t level) {
   for (uint32_t c = node.first_child; c < node.first_child + node.child_count; ++c) {
     const uint32_t code = nodes_[c].code;
     const bool allowed =
-        level == 0 ? (code == kRooted || (code == kRootless && !rootless_)) : allows(sides_[level - 1], code);
+        level == 0 ? (code == kRooted || (code == kRootless && !rootless_)) : rule_->agrees(sides_[level - 1], code);
     if (allowed) walk(c, level + 1);
   }
-}
-
-// The pair conditions of one shared atom, as PartnerIndex's lanes hold them,
-// and the bonds the joined item there still needs within those left.  At the
-// forgotten atom none are left: the rule must be able to leave.
-bool PartnerTrie::allows(const Side& side, uint32_t code) const {
-  if (code == 0) return !side.present || bonds_still_needed(rules_[side.item.rule], side.item) <= side.left;
-  const uint32_t bits = code - 1;
-  const uint16_t rule = static_cast<uint16_t>(bits >> 9);
-  const uint8_t used = static_cast<uint8_t>(bits >> 1);
-  const bool rooted = (bits & 1u) != 0;
-  if (!side.present) return bonds_still_needed(rules_[rule], used, rooted) <= side.left;
-  const Item& it = side.item;
-  const bool visitor_rooted = it.root == side.atom;
-  if (rule != it.rule || (used & it.used_children) != 0 || !(visitor_rooted || rooted)) return false;
-  return bonds_still_needed(rules_[rule], static_cast<uint8_t>(used | it.used_children), visitor_rooted && rooted) <=
-         side.left;
 }
 
 }  // namespace tarnaxel

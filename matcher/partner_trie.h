@@ -1,32 +1,24 @@
 // The partners of a configuration in a large join.  The bit sets of
 // PartnerIndex make every configuration of one side read a word per 64
 // configurations of the other, which dominates once both tables are large.
-// Here the other side is sorted into a trie by what the pair conditions read
-// (rootedness, then per shared atom absent, or rule, used children and
-// whether rooted there), so a configuration walks only the branches it can
-// pair with; the configurations at the leaves it reaches are exactly the
-// partners PartnerIndex finds, visited in the same ascending order, less
-// those whose items at a shared atom would need more bonds than the atom has
-// left outside the new bag.
+// Here the other side is sorted into a trie by the join rule's codes (first
+// whether it holds a finished tree's part, then its code at each shared atom,
+// the forgotten atom first), so a configuration walks only the branches the
+// rule's agrees() accepts; the leaves it reaches hold exactly the partners
+// PartnerIndex finds, visited in the same ascending order.
 #pragma once
 
 #include <cstdint>
 #include <vector>
 
-#include "matcher/partners.h"
+#include "matcher/join_rule.h"
 
 namespace tarnaxel {
 
 class PartnerTrie {
  public:
-  // Indexes configs by the atoms of shared (ascending); forget, when not 0,
-  // is the atom the join forgets; left, when not null, by atom the bonds
-  // outside the new bag (the forgotten atom has none).
-  void build(const std::vector<Config>& configs, const std::vector<int>& shared, int forget, const Rule* rules,
-             const int* left = nullptr);
-  // The same over a table's configurations, decoded one at a time.
-  void build(const Table& table, const std::vector<int>& shared, int forget, const Rule* rules,
-             const int* left = nullptr);
+  // Indexes a table's configurations by the shared atoms of the rule's join.
+  void build(const JoinRule& rule, const Table& table);
 
   // Calls visit(j) for every position j of the indexed configurations that
   // can pair with o, ascending.
@@ -63,15 +55,6 @@ class PartnerTrie {
     uint32_t begin;  // its configurations in order_
     uint32_t end;
   };
-  // What o brings to one shared atom.
-  struct Side {
-    int atom;
-    bool present;
-    Item item;
-    int left;  // bonds outside the new bag: an item there may need no more
-  };
-
-  void start(const std::vector<int>& shared, int forget, const Rule* rules, const int* left, size_t size);
   void code(size_t position, const Config& c);
   void finish(size_t size);
   // Builds the children of the node at index (level: the code read next).
@@ -79,20 +62,17 @@ class PartnerTrie {
   // The leaves o reaches, as ranges of order_.
   void collect(const Config& o);
   void walk(uint32_t index, size_t level);
-  bool allows(const Side& side, uint32_t code) const;
 
   size_t levels_ = 0;  // rootedness, then one per shared atom
   std::vector<uint32_t> codes_;  // by configuration, levels_ codes
   std::vector<uint32_t> order_;  // configurations sorted by their codes
   std::vector<Node> nodes_;
-  std::vector<int> shared_;
+  std::vector<int> shared_;  // the forgotten atom first
   std::vector<Side> sides_;  // of the configuration being walked
   bool rootless_ = false;
   std::vector<std::pair<uint32_t, uint32_t>> ranges_;
   std::vector<uint64_t> marks_;
-  int forget_ = 0;
-  const Rule* rules_ = nullptr;
-  const int* left_ = nullptr;
+  const JoinRule* rule_ = nullptr;
 };
 
 }  // namespace tarnaxel

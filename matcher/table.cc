@@ -296,20 +296,6 @@ void Table::copy_renamed(const Table& source, const uint16_t* from, const uint16
   indexed_ = 0;
 }
 
-bool Table::same_as(const Table& other) const {
-  if (size() != other.size() || bit_length_ != other.bit_length_ || counter_count_ != other.counter_count_) return false;
-  for (size_t i = 0; i < entries_.size(); ++i) {
-    const Entry& a = entries_[i];
-    const Entry& b = other.entries_[i];
-    if (a.item_count != b.item_count || a.matched != b.matched || std::memcmp(&a.score, &b.score, sizeof a.score) != 0 ||
-        !std::equal(a.items, a.items + a.item_count, b.items) ||
-        !std::equal(counters(a), counters(a) + counter_count_, other.counters(b)) ||
-        !std::equal(bits(a).words, bits(a).words + words_per_, other.bits(b).words))
-      return false;
-  }
-  return true;
-}
-
 void ConfigStore::copy_renamed(Table& table, const Table& source, const uint16_t* from, const uint16_t* to,
                                size_t count) const {
   const size_t before = table.bytes();

@@ -112,9 +112,6 @@ class Table {
     if (at != 0) __builtin_prefetch(entries_.data() + (at - 1));
   }
 
-  // Same layout, configurations, scores and bits.
-  bool same_as(const Table& other) const;
-
   bool empty() const { return entries_.empty(); }
   size_t size() const { return entries_.size(); }
   const std::vector<Entry>& entries() const { return entries_; }

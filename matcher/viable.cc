@@ -3,7 +3,8 @@
 #include <algorithm>
 
 #include "rulefile/automaton.h"
-#include "rulefile/rule_index.h"
+#include "matcher/plan.h"
+#include "matcher/rule_index.h"
 
 namespace tarnaxel {
 
@@ -116,12 +117,13 @@ void Viability::settle() {
   }
 }
 
-bool Viability::compute(const Automaton& automaton, const Molecule& molecule, const std::vector<int>& degree,
-                        bool span, bool keep_all, bool aromatic) {
-  const RuleIndex& index = *automaton.index;
+bool Viability::compute(const MatchPlan& plan, const Molecule& molecule, const std::vector<int>& degree) {
+  const RuleIndex& index = plan.index;
+  const bool keep_all = !plan.prune;
+  const bool span = plan.options.span != 0;
   index_ = &index;
   molecule_ = &molecule;
-  aromatic_ = aromatic;
+  aromatic_ = plan.options.aromatic != 0;
   state_words_ = index.state_words;
   set_words_ = index.set_words;
   mask_words_ = index.mask_words;

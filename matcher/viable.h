@@ -22,19 +22,18 @@
 
 namespace tarnaxel {
 
-struct Automaton;
+struct MatchPlan;
 struct RuleIndex;
 
 class Viability {
  public:
   // Decides the surviving rules of every atom.  Returns false when no match
   // can be accepted: no atom keeps a rule, under span some bonded atom keeps
-  // none, or a state every match holds is kept at no atom.  With keep_all,
-  // every rule of an atom's label survives.
+  // none, or a state every match holds is kept at no atom.  When the plan
+  // does not prune, every rule of an atom's label survives.
   // With aromatic, a bond at an aromatic atom also counts as a bond of
   // label 0, the code of the aromatic link.
-  bool compute(const Automaton& automaton, const Molecule& molecule, const std::vector<int>& degree, bool span,
-               bool keep_all = false, bool aromatic = false);
+  bool compute(const MatchPlan& plan, const Molecule& molecule, const std::vector<int>& degree);
 
   // Whether some rule survives at atom.
   bool any(int atom) const {

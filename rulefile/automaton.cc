@@ -2,8 +2,6 @@
 
 #include <cstring>
 
-#include "rulefile/rule_index.h"
-
 namespace tarnaxel {
 namespace {
 

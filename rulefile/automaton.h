@@ -1,6 +1,5 @@
 // The loaded automaton: the label and rule tables that "automaton.txt" is
-// read into, and what is derived from them once (the lookup of short names
-// and the rule index of the matcher).
+// read into, and the lookup of short names derived from them once.
 //
 // Built by the loader and never changed afterwards: the record reader and
 // every matcher read it through a const reference, from any number of
@@ -62,8 +61,6 @@ class ShortNames {
   std::vector<int> codes_;
 };
 
-struct RuleIndex;
-
 struct Automaton {
   Automaton();
   ~Automaton();
@@ -87,7 +84,6 @@ struct Automaton {
 
   ShortNames short_atom_labels;
   ShortNames short_bond_labels;
-  std::unique_ptr<const RuleIndex> index;  // built once the rules are in
 
   // 1-based position of the first slot whose text equals name, 0 when none.
   int find_state(std::string_view name) const;

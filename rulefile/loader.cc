@@ -10,7 +10,6 @@
 
 #include "common/fatal.h"
 #include "rulefile/automaton.h"
-#include "rulefile/rule_index.h"
 
 namespace tarnaxel {
 namespace {
@@ -226,7 +225,6 @@ std::unique_ptr<const Automaton> load_rules_from_text(std::string_view text) {
     parse_rule_line(line, *a, rule, a->aromatic_link[a->rule_count + 1]);
     ++a->rule_count;
   }
-  a->index = std::make_unique<const RuleIndex>(*a);
   return a;
 }
 

@@ -18,6 +18,18 @@ Molecule graph_of(int atoms, const std::vector<std::pair<int, int>>& bonds) {
   return m;
 }
 
+int compute_order(const Molecule& m, const std::vector<int32_t>& priority, std::vector<int>& order) {
+  EliminationGraph graph;
+  graph.build(m);
+  return OrderFinder().compute(graph, priority, order);
+}
+
+int choose_order(const Molecule& m, std::vector<int>& order) {
+  EliminationGraph graph;
+  graph.build(m);
+  return OrderFinder().choose(graph, order);
+}
+
 int width_of(const Molecule& m, std::vector<int>* order = nullptr) {
   std::vector<int> o;
   int w = choose_order(m, o);

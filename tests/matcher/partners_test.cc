@@ -1,6 +1,7 @@
-// The two indexes of a join against the pair conditions written out plainly:
-// on random tables both must find exactly the partners the plain reading
-// finds, in table order.
+// The two partner indexes against the join rule itself: on random tables and
+// random joins, the pairs each index passes (less those what the two sides
+// bring refuses) are exactly those JoinRule::may_pair accepts, in table
+// order.
 #include <random>
 
 #include "matcher/partner_trie.h"
@@ -10,80 +11,94 @@
 namespace tarnaxel {
 namespace {
 
-// The plain reading: every shared atom agrees, and the forgotten atom can
-// leave as the pair leaves it.
-bool pairs_with(const Config& o, const Config& c, const std::vector<int>& shared, int forget, const Rule* rules) {
-  if (o.item_count == 0 || c.item_count == 0 || (o.rootless && c.rootless)) return false;
-  auto find = [](const Config& x, int atom) -> const Item* {
-    for (int i = 0; i < x.item_count; ++i)
-      if (x.items[i].atom == atom) return &x.items[i];
-    return nullptr;
-  };
-  for (int atom : shared) {
-    const Item* a = find(o, atom);
-    const Item* b = find(c, atom);
-    if (a != nullptr && b != nullptr &&
-        (a->rule != b->rule || (a->used_children & b->used_children) != 0 || (a->root != atom && b->root != atom)))
-      return false;
-    if (atom != forget || (a == nullptr && b == nullptr)) continue;
-    const Item& x = a != nullptr ? *a : *b;
-    const uint8_t used = static_cast<uint8_t>((a ? a->used_children : 0) | (b ? b->used_children : 0));
-    const bool rooted = (a == nullptr || a->root == atom) && (b == nullptr || b->root == atom);
-    if (used != full_mask(rules[x.rule]) || (rooted && rules[x.rule].state != 1)) return false;
-  }
-  return true;
-}
-
-std::vector<Config> random_table(std::mt19937& random, size_t size, const std::vector<int>& atoms, const Rule* rules,
-                                 int forget) {
-  std::vector<Config> table(size);
-  for (Config& c : table) {
-    c.item_count = 0;
-    c.rootless = false;
+// A random table over atoms (ascending), sealed: its order is key order.
+Table random_table(std::mt19937& random, size_t size, const std::vector<int>& atoms, const Automaton& a) {
+  Table table;
+  table.reset(0, 1, false, false);
+  for (size_t j = 0; j < size; ++j) {
+    ConfigKey key;
     for (int atom : atoms) {
       if (random() % 3 == 0) continue;  // no item at this atom
-      Item& item = c.items[c.item_count++];
-      item.atom = atom;
-      item.rule = static_cast<uint16_t>(random() % 4);
-      item.used_children = static_cast<uint8_t>(random() % (1u << rules[item.rule].plain_count));
+      Item& item = key.items[key.item_count++];
+      item.atom = static_cast<uint16_t>(atom);
+      item.rule = static_cast<uint16_t>(random() % (a.rule_count + 1));
+      item.used_children = static_cast<uint8_t>(random() % (1u << a.rules[item.rule].plain_count));
       const unsigned root = random() % 4;
-      item.root = root == 0 ? 0 : root == 1 ? atoms[random() % atoms.size()] : atom;
-      c.rootless = c.rootless || item.root == 0;
-      if (atom == forget) c.forgotten = static_cast<int8_t>(c.item_count - 1);
+      item.root = static_cast<uint16_t>(root == 0 ? 0 : root == 1 ? atoms[random() % atoms.size()] : atom);
     }
+    const uint64_t none = 0;
+    table.append(key, BitsRef{&none, 1}, BitsRef{}, 0.0);
   }
+  table.seal();
   return table;
 }
 
-TEST(Partners, IndexAndTrieFindThePlainPartnersInOrder) {
-  Rule rules[4] = {};
+std::vector<int> random_subset(std::mt19937& random, const std::vector<int>& atoms) {
+  std::vector<int> subset;
+  for (int atom : atoms)
+    if (random() % 3 != 0) subset.push_back(atom);
+  return subset;
+}
+
+TEST(Partners, IndexAndTrieFindWhatTheRuleAccepts) {
+  Automaton a;
+  a.rule_count = 3;
   const int plain[4] = {0, 1, 2, 2};
   const int state[4] = {1, 1, 2, 3};
-  for (int r = 0; r < 4; ++r) {
-    rules[r].plain_count = plain[r];
-    rules[r].state = state[r];
+  for (int r = 1; r < 4; ++r) {
+    a.rules[r].plain_count = plain[r];
+    a.rules[r].state = state[r];
+    for (int k = 0; k < plain[r]; ++k) a.rules[r].child_state[k] = 1 + (r + k) % 3;
   }
+  const RuleIndex index(a);
+  Molecule m;
+  m.atom_count = 8;
+  m.atoms.assign(9, Atom{});
+  m.edges.assign(1, Edge{});
+  const std::vector<int> atoms = {2, 3, 5, 8};
   std::mt19937 random(7);
-  PartnerIndex index;
+  PartnerIndex bit_sets;
   PartnerTrie trie;
-  for (int round = 0; round < 300; ++round) {
-    const std::vector<int> atoms = {2, 3, 5, 8};
+  for (int round = 0; round < 400; ++round) {
+    MatchChecks checks;
+    checks.every_rule = round % 4 == 3;
+    const MatchPlan plan(a, index, MatchOptions{}, checks);
+    std::vector<int> degree(9);
+    for (int& d : degree) d = static_cast<int>(random() % 5);
+    JoinRule rule;
+    rule.start_record(plan, m, degree.data());
+    // Two sides over random atoms, each the other's partner at the shared ones.
+    const std::vector<int> n_atoms = random_subset(random, atoms);
+    const std::vector<int> k_atoms = random_subset(random, atoms);
+    std::vector<int> vertices;
+    std::set_union(n_atoms.begin(), n_atoms.end(), k_atoms.begin(), k_atoms.end(), std::back_inserter(vertices));
+    uint16_t met[kMaxBagAtoms];
+    for (size_t i = 0; i < vertices.size(); ++i) met[i] = static_cast<uint16_t>(random() % 3);
     std::vector<int> shared;
-    for (int atom : atoms)
-      if (random() % 2 == 0) shared.push_back(atom);
+    std::set_intersection(n_atoms.begin(), n_atoms.end(), k_atoms.begin(), k_atoms.end(), std::back_inserter(shared));
     const int forget = shared.empty() || random() % 3 == 0 ? 0 : shared[random() % shared.size()];
-    const std::vector<Config> ks = random_table(random, 1 + random() % 200, atoms, rules, forget);
-    const std::vector<Config> ns = random_table(random, 20, atoms, rules, forget);
-    index.build(ks, shared, forget, rules);
-    trie.build(ks, shared, forget, rules);
+    rule.start_join(n_atoms, k_atoms, vertices, met, forget);
+    const Table k_table = random_table(random, 1 + random() % 300, k_atoms, a);
+    const Table n_table = random_table(random, 20, n_atoms, a);
+    std::vector<Config> ks, ns;
+    decode_all(k_table, ks);
+    decode_all(n_table, ns);
+    bit_sets.build(rule, ks);
+    trie.build(rule, k_table);
     for (const Config& o : ns) {
-      std::vector<size_t> plain_found, index_found, trie_found;
+      std::vector<size_t> accepted, by_bit_sets, by_trie;
       for (size_t j = 0; j < ks.size(); ++j)
-        if (pairs_with(o, ks[j], shared, forget, rules)) plain_found.push_back(j);
-      index.for_each_partner(o, [&](size_t j) { index_found.push_back(j); });
-      trie.for_each_partner(o, [&](size_t j) { trie_found.push_back(j); });
-      ASSERT_EQ(index_found, plain_found) << "round " << round;
-      ASSERT_EQ(trie_found, plain_found) << "round " << round;
+        if (rule.may_pair(o, ks[j])) accepted.push_back(j);
+      const Brings mine = rule.brings(o);
+      auto keep = [&](std::vector<size_t>& out) {
+        return [&](size_t j) {
+          if (!JoinRule::cannot_pair(mine, rule.brings(ks[j]))) out.push_back(j);
+        };
+      };
+      bit_sets.for_each_partner(o, keep(by_bit_sets));
+      trie.for_each_partner(o, keep(by_trie));
+      ASSERT_EQ(by_bit_sets, accepted) << "round " << round;
+      ASSERT_EQ(by_trie, accepted) << "round " << round;
     }
   }
 }

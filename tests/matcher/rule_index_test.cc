@@ -1,4 +1,4 @@
-#include "rulefile/rule_index.h"
+#include "matcher/rule_index.h"
 
 #include <memory>
 #include <string>
@@ -13,7 +13,8 @@ namespace {
 // The states whose rules carry a bit of their own (in once_bit, or with
 // needed in needed_bit), in rule order, each once.
 std::string states_marked(const Automaton& a, bool needed = false) {
-  const std::vector<uint64_t>& bits = needed ? a.index->needed_bit : a.index->once_bit;
+  const RuleIndex index(a);
+  const std::vector<uint64_t>& bits = needed ? index.needed_bit : index.once_bit;
   std::string names;
   uint64_t seen = 0;
   for (int r = 1; r <= a.rule_count; ++r) {

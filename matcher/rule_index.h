@@ -1,5 +1,5 @@
 // The rule index: what the loaded rules say once for every molecule, built
-// with the automaton and read by the matcher's viability pass.
+// once by each matcher and read by its viability pass and its joins.
 #pragma once
 
 #include <cstddef>

@@ -1,4 +1,4 @@
-#include "rulefile/rule_index.h"
+#include "matcher/rule_index.h"
 
 #include <algorithm>
 
