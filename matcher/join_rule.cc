@@ -229,6 +229,23 @@ bool JoinRule::hangs_below(const ConfigKey& key, const Item& top, const uint64_t
   return bonds_between(holder.atom, top.atom) <= bonds && child_free(rules_[holder.rule], holder.used_children, child);
 }
 
+// Whether forgetting item at of key completes the match: no other part of
+// it is left to join this one.
+bool JoinRule::completes(const ConfigKey& key, int at) const {
+  const MatchOptions& options = plan_->options;
+  if (vertices_->size() == 1 || (!options.span && key.item_count == 1)) return true;
+  if (!options.ind) return false;
+  bool others_unmatched = true;
+  bool others_unmatched_rooted = true;
+  for (int i = 0; i < key.item_count; ++i) {
+    if (i == at) continue;
+    if (key.items[i].rule != 0) others_unmatched = others_unmatched_rooted = false;
+    if (key.items[i].root == 0) others_unmatched_rooted = false;
+  }
+  const Item& item = key.items[at];
+  return (item.rule != 0 && others_unmatched_rooted) || (item.rule == 0 && item.root == 0 && others_unmatched);
+}
+
 bool JoinRule::forget(const ConfigKey& key, ConfigKey& next, uint8_t* counters, double& score, bool& accepted) const {
   const MatchOptions& options = plan_->options;
   const Automaton& a = plan_->automaton;
@@ -245,23 +262,14 @@ bool JoinRule::forget(const ConfigKey& key, ConfigKey& next, uint8_t* counters, 
   const int r = item.rule;
   const int t = item.root;
   if (item.used_children != full_mask(rules_[r])) return false;
-  // Complete: no other part of the match is left to join this one.
-  bool complete = vertices_->size() == 1 || (!options.span && count == 1);
+  const bool complete = completes(key, at);
   bool other_rootless = false;
   bool other_rooted_at_f = false;
-  bool others_unmatched = true;
-  bool others_unmatched_rooted = true;
   for (int i = 0; i < count; ++i) {
     if (i == at) continue;
-    const Item& other = key.items[i];
-    other_rootless = other_rootless || other.root == 0;
-    other_rooted_at_f = other_rooted_at_f || other.root == forget_;
-    if (other.rule != 0) others_unmatched = others_unmatched_rooted = false;
-    if (other.root == 0) others_unmatched_rooted = false;
+    other_rootless = other_rootless || key.items[i].root == 0;
+    other_rooted_at_f = other_rooted_at_f || key.items[i].root == forget_;
   }
-  if (!complete && options.ind)
-    complete = (r != 0 && others_unmatched_rooted) || (r == 0 && t == 0 && others_unmatched);
-
   for (int k = 0; k < a.apply_count; ++k)
     counters[k] = static_cast<uint8_t>((key.counters ? key.counters[k] : 0) + (a.apply_rule[k] == r ? 1 : 0));
   if (complete) {

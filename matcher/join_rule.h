@@ -143,6 +143,7 @@ class JoinRule {
   uint8_t bonds_between(size_t a, size_t b);
 
  private:
+  bool completes(const ConfigKey& key, int at) const;
   bool roots_resolve(const std::vector<int>& vertices);
   bool tops_can_hang(const ConfigKey& key, uint64_t held, uint64_t holding);
   bool hangs_below(const ConfigKey& key, const Item& top, const uint64_t* by_rule, uint64_t bit, int32_t bonds,

@@ -12,12 +12,8 @@ namespace tarnaxel {
 
 static_assert(kMaxAtoms < (1u << 16), "the order's keys pack a scan position in 16 bits");
 
-int OrderFinder::compute(const EliminationGraph& molecule_graph, const std::vector<int32_t>& priority,
-                         std::vector<int>& order) {
-  const size_t n = molecule_graph.atoms();
-  graph_ = molecule_graph;
-  EliminationGraph& graph = graph_;
-  // Atoms in scan order: priority ascending (signed), then atom number.
+// The atoms in scan order: priority ascending (signed), then atom number.
+void OrderFinder::start_scan(size_t n, const std::vector<int32_t>& priority) {
   std::vector<int>& scan = scan_;
   scan.resize(n);
   for (size_t a = 1; a <= n; ++a) scan[a - 1] = static_cast<int>(a);
@@ -25,12 +21,21 @@ int OrderFinder::compute(const EliminationGraph& molecule_graph, const std::vect
     std::sort(scan.begin(), scan.end(), [&](int a, int b) {
       return std::make_pair(priority[static_cast<size_t>(a)], a) < std::make_pair(priority[static_cast<size_t>(b)], b);
     });
-  std::vector<State>& state = state_;
-  state.resize(n + 1);
+  state_.resize(n + 1);
   for (size_t c = 0; c < n; ++c) {
     const size_t a = static_cast<size_t>(scan[c]);
-    state[a] = State{static_cast<uint32_t>(c), 0, static_cast<uint32_t>(a - 1), 0};
+    state_[a] = State{static_cast<uint32_t>(c), 0, static_cast<uint32_t>(a - 1), 0};
   }
+}
+
+int OrderFinder::compute(const EliminationGraph& molecule_graph, const std::vector<int32_t>& priority,
+                         std::vector<int>& order) {
+  const size_t n = molecule_graph.atoms();
+  graph_ = molecule_graph;
+  EliminationGraph& graph = graph_;
+  start_scan(n, priority);
+  const std::vector<int>& scan = scan_;
+  std::vector<State>& state = state_;
   order.resize(n);
 
   // One key per remaining atom: the degree, then the touch_score reversed,

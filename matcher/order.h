@@ -33,6 +33,8 @@ class OrderFinder {
     uint32_t slot;
     uint32_t touched;
   };
+  void start_scan(size_t n, const std::vector<int32_t>& priority);
+
   EliminationGraph graph_;
   std::vector<int> scan_;
   std::vector<State> state_;

@@ -117,18 +117,12 @@ void Viability::settle() {
   }
 }
 
-bool Viability::compute(const MatchPlan& plan, const Molecule& molecule, const std::vector<int>& degree) {
-  const RuleIndex& index = plan.index;
-  const bool keep_all = !plan.prune;
-  const bool span = plan.options.span != 0;
-  index_ = &index;
-  molecule_ = &molecule;
-  aromatic_ = plan.options.aromatic != 0;
-  state_words_ = index.state_words;
-  set_words_ = index.set_words;
-  mask_words_ = index.mask_words;
+// Each atom's candidates, and the rules that pass its bond count with
+// their sets; with keep_all, every rule of its label alive.
+void Viability::start_atoms(const std::vector<int>& degree, bool keep_all) {
+  const RuleIndex& index = *index_;
+  const Molecule& molecule = *molecule_;
   const size_t n = molecule.atom_count;
-
   candidates_.resize(n + 1);
   listed_.resize(n + 1);
   slots_.resize(n + 1);
@@ -154,33 +148,17 @@ bool Viability::compute(const MatchPlan& plan, const Molecule& molecule, const s
     std::copy_n(index.first_mask.data() + first * mask_words_, mask_words_, alive);
     std::copy_n(index.first_sets.data() + first * set_words_, set_words_, sets_.data() + a * set_words_);
   }
-  if (keep_all) return true;
+}
 
-  out_start_.assign(n + 2, 0);
-  for (uint32_t u = 1; u <= molecule.edge_count; ++u) ++out_start_[static_cast<size_t>(molecule.edges[u].from) + 1];
-  for (size_t a = 1; a <= n + 1; ++a) out_start_[a] += out_start_[a - 1];
-  out_.resize(molecule.edge_count);
-  {
-    fill_.assign(out_start_.begin(), out_start_.end());
-    for (uint32_t u = 1; u <= molecule.edge_count; ++u) out_[fill_[static_cast<size_t>(molecule.edges[u].from)]++] = u;
-  }
-
-  switch (state_words_ == 1 ? set_words_ : 0) {
-    case 2: settle<2>(); break;
-    case 3: settle<3>(); break;
-    case 4: settle<4>(); break;
-    case 5: settle<5>(); break;
-    case 6: settle<6>(); break;
-    default: settle<0>(); break;
-  }
-
-  // A matched atom lies on a bond; under span every bonded atom is matched;
-  // every state a match cannot do without stands at some atom.
-  // Those states stand at as many atoms, one each.
+// A matched atom lies on a bond; under span every bonded atom is matched;
+// every state a match cannot do without stands at some atom.  Those states
+// stand at as many atoms, one each.
+bool Viability::verdict(bool span) const {
+  const RuleIndex& index = *index_;
   bool any = false;
   uint64_t needed = 0;
   int holders = 0;
-  for (size_t a = 1; a <= n; ++a) {
+  for (size_t a = 1; a <= molecule_->atom_count; ++a) {
     if (out_start_[a] == out_start_[a + 1]) continue;
     const uint64_t* alive = alive_.data() + a * mask_words_;
     if (std::any_of(alive, alive + mask_words_, [](uint64_t w) { return w != 0; })) any = true;
@@ -192,6 +170,36 @@ bool Viability::compute(const MatchPlan& plan, const Molecule& molecule, const s
     holders += here != 0 ? 1 : 0;
   }
   return any && needed == index.needed_mask && holders >= index.needed_count;
+}
+
+bool Viability::compute(const MatchPlan& plan, const Molecule& molecule, const std::vector<int>& degree) {
+  const RuleIndex& index = plan.index;
+  index_ = &index;
+  molecule_ = &molecule;
+  aromatic_ = plan.options.aromatic != 0;
+  state_words_ = index.state_words;
+  set_words_ = index.set_words;
+  mask_words_ = index.mask_words;
+  start_atoms(degree, !plan.prune);
+  if (!plan.prune) return true;
+
+  const size_t n = molecule.atom_count;
+  out_start_.assign(n + 2, 0);
+  for (uint32_t u = 1; u <= molecule.edge_count; ++u) ++out_start_[static_cast<size_t>(molecule.edges[u].from) + 1];
+  for (size_t a = 1; a <= n + 1; ++a) out_start_[a] += out_start_[a - 1];
+  out_.resize(molecule.edge_count);
+  fill_.assign(out_start_.begin(), out_start_.end());
+  for (uint32_t u = 1; u <= molecule.edge_count; ++u) out_[fill_[static_cast<size_t>(molecule.edges[u].from)]++] = u;
+
+  switch (state_words_ == 1 ? set_words_ : 0) {
+    case 2: settle<2>(); break;
+    case 3: settle<3>(); break;
+    case 4: settle<4>(); break;
+    case 5: settle<5>(); break;
+    case 6: settle<6>(); break;
+    default: settle<0>(); break;
+  }
+  return verdict(plan.options.span != 0);
 }
 
 }  // namespace tarnaxel

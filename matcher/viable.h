@@ -76,6 +76,8 @@ class Viability {
   size_t state_words() const {
     return Sets != 0 ? 1 : state_words_;
   }
+  void start_atoms(const std::vector<int>& degree, bool keep_all);
+  bool verdict(bool span) const;
   static constexpr size_t kMaxSetWords = 16;  // sets compared on a change up to this size
   template <size_t Sets>
   bool summarise(size_t atom);
