@@ -74,27 +74,26 @@ Side JoinRule::side(const Config& o, int atom) const {
   return s;
 }
 
-bool JoinRule::agrees(const Side& side, uint32_t code) const {
-  if (code == kAbsent) return !side.present || bonds_still_needed(rules_[side.item.rule], side.item) <= side.left;
-  const uint32_t bits = code - 1;
-  const uint16_t rule = static_cast<uint16_t>(bits >> 9);
-  const uint8_t used = static_cast<uint8_t>(bits >> 1);
-  const bool rooted = (bits & 1u) != 0;
-  if (!side.present) return bonds_still_needed(rules_[rule], used, rooted) <= side.left;
-  const Item& it = side.item;
-  const bool visitor_rooted = it.root == side.atom;
-  if (rule != it.rule || (used & it.used_children) != 0 || !(visitor_rooted || rooted)) return false;
-  return bonds_still_needed(rules_[rule], static_cast<uint8_t>(used | it.used_children), visitor_rooted && rooted) <=
-         side.left;
+bool JoinRule::agree_everywhere(const Config& o, const Config& c) const {
+  if (o.item_count == 0 || c.item_count == 0 || (o.rootless && c.rootless)) return false;
+  int i = 0;
+  int j = 0;
+  Side side;
+  for (int atom : shared_) {
+    while (i < o.item_count && o.items[i].atom < atom) ++i;
+    while (j < c.item_count && c.items[j].atom < atom) ++j;
+    side.atom = atom;
+    side.present = i < o.item_count && o.items[i].atom == atom;
+    if (side.present) side.item = o.items[i];
+    side.left = atom == forget_ ? 0 : plan_->prune ? left_[static_cast<size_t>(atom)] : INT_MAX;
+    const bool there = j < c.item_count && c.items[j].atom == atom;
+    if (!agrees(side, there ? code(c.items[j], atom) : kAbsent)) return false;
+  }
+  return true;
 }
 
 bool JoinRule::may_pair(const Config& o, const Config& c) const {
-  if (o.item_count == 0 || c.item_count == 0 || (o.rootless && c.rootless)) return false;
-  for (int atom : shared_) {
-    const Item* item = item_at(c, atom);
-    if (!agrees(side(o, atom), item == nullptr ? kAbsent : code(*item, atom))) return false;
-  }
-  return !cannot_pair(brings(o), brings(c));
+  return agree_everywhere(o, c) && !cannot_pair(brings(o), brings(c));
 }
 
 Brings JoinRule::brings(const Config& c) const {

@@ -35,7 +35,11 @@ inline uint8_t full_mask(const Rule& rule) { return static_cast<uint8_t>((1u << 
 // each plain child not yet met, and one to its parent while it is the root
 // of its tree and its state is not the first.  Each bond meets one of them.
 inline int bonds_still_needed(const Rule& rule, uint8_t used, bool rooted_here) {
-  return __builtin_popcount(full_mask(rule) & ~used & 0xFFu) + (rooted_here && rule.state != 1 ? 1 : 0);
+  unsigned x = static_cast<unsigned>(full_mask(rule) & ~used) & 0xFFu;  // bits set: children not met
+  x = x - ((x >> 1) & 0x55u);
+  x = (x & 0x33u) + ((x >> 2) & 0x33u);
+  x = (x + (x >> 4)) & 0x0Fu;
+  return static_cast<int>(x) + (rooted_here && rule.state != 1 ? 1 : 0);
 }
 inline int bonds_still_needed(const Rule& rule, const Item& item) {
   return bonds_still_needed(rule, item.used_children, item.root == item.atom);
@@ -104,12 +108,27 @@ class JoinRule {
   // item the pair leaves there needing no more bonds than are left (none at
   // the forgotten atom: it must be able to leave).
   Side side(const Config& o, int atom) const;
-  bool agrees(const Side& side, uint32_t code) const;
+  bool agrees(const Side& side, uint32_t code) const {
+    if (code == kAbsent) return !side.present || bonds_still_needed(rules_[side.item.rule], side.item) <= side.left;
+    const uint32_t bits = code - 1;
+    const uint16_t rule = static_cast<uint16_t>(bits >> 9);
+    const uint8_t used = static_cast<uint8_t>(bits >> 1);
+    const bool rooted = (bits & 1u) != 0;
+    if (!side.present) return bonds_still_needed(rules_[rule], used, rooted) <= side.left;
+    const Item& it = side.item;
+    const bool visitor_rooted = it.root == side.atom;
+    if (rule != it.rule || (used & it.used_children) != 0 || !(visitor_rooted || rooted)) return false;
+    return bonds_still_needed(rules_[rule], static_cast<uint8_t>(used | it.used_children),
+                              visitor_rooted && rooted) <= side.left;
+  }
 
   // Whether two configurations may pair: both hold items, not both a
   // finished tree's part, they agree at every shared atom, and what each
-  // brings does not refuse the other.
+  // brings does not refuse the other.  What is brought only refuses pairs
+  // join() or keeps() would refuse: agree_everywhere() alone serves a pair
+  // met once.
   bool may_pair(const Config& o, const Config& c) const;
+  bool agree_everywhere(const Config& o, const Config& c) const;
   Brings brings(const Config& c) const;
   static bool cannot_pair(const Brings& a, const Brings& b) {
     return ((a.short_alone & ~b.present) | (b.short_alone & ~a.present)) != 0 || (a.rootless && b.root_apart) ||

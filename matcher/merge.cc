@@ -94,7 +94,7 @@ class Joiner {
     if (ks.size() <= kWalkWhole) {
       each_of_n([&](const Config& o) {
         for (const Config& c : ks)
-          if (rule_.may_pair(o, c)) pair(o, c);
+          if (rule_.agree_everywhere(o, c)) pair(o, c);
       });
       return;
     }
