@@ -33,6 +33,10 @@ int read_long_options(int argc, const char* const* argv, LongOptions& options) {
       options.smiles_header = true;
     } else if (std::strcmp(a, "--skip-bad") == 0) {
       options.skip_bad = true;
+    } else if (std::strncmp(a, "--patterns=", 11) == 0 && a[11] != '\0') {
+      options.patterns = a + 11;
+    } else if (std::strcmp(a, "--patterns") == 0 && i + 1 < argc && argv[i + 1][0] != '\0') {
+      options.patterns = argv[++i];
     } else if (std::strncmp(a, "--outdir=", 9) == 0 && a[9] != '\0') {
       options.outdir = a + 9;
     } else if (std::strcmp(a, "--outdir") == 0 && i + 1 < argc && argv[i + 1][0] != '\0') {
@@ -104,6 +108,8 @@ Long options (before the input file name; "--" ends them):
   --skip-bad       a record that cannot be read is copied whole to bad.sdf
                    (bad.smi), named on standard error, counted as Bad:N in
                    the summary, and the run goes on
+  --patterns FILE  judge every record against each pattern of FILE in one
+                   pass; the Pattern argument is then left out (see below)
   --aromatic       perceive aromaticity in every record: atoms of aromatic
                    rings read in lowercase (c, n, o, s, ...), their ring
                    bonds as aromatic, and the pattern's aromatic links (between
@@ -125,6 +131,19 @@ Output: one statistics line per record, tab-separated: record number, atoms,
 bonds, result (0 rejected, 1 accepted, 2 too wide: tree width above 7),
 width, score (bonds used by the match), seconds; then the total duration and
 the counts.  In accept.sdf the bonds outside the match are re-typed to 8.
+
+Many patterns in one pass (--patterns FILE): FILE holds one pattern a line,
+a name (no white space), a tab and the pattern; a line without a tab is a
+pattern named by its line number; blank lines and lines starting with # are
+skipped.  No automaton.txt is written.  matches.tsv gets a header line
+(record, title, the names) and one line per record: its number, its title
+and each pattern's result (1 accepted, 0 rejected, 2 too wide or over the
+memory limit).  A record accepted by some pattern goes to accept.sdf (as
+read; with --match-data carrying TARNAXEL_PATTERNS, the names that accept
+it), one too wide for every pattern to tw_big.sdf, the rest to reject.sdf.
+The statistics line gives record, atoms, bonds, the number of patterns that
+accept it, width and seconds.  examples/groups.tsv is a set of functional
+groups and ring classes for use with --aromatic.
 
 Environment: TARNAXEL_THREADS (threads that judge records; default: every
 CPU), TARNAXEL_TABLE_MEMORY_MB (memory for one record's tables; default: half

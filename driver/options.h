@@ -19,6 +19,7 @@ struct LongOptions {
   bool smiles_header = false;  // the first line of SMILES input is a header
   bool skip_bad = false;    // a record the reader refuses goes to bad.sdf (bad.smi) and the run goes on
   std::string outdir;       // where the four files go; empty: the working directory
+  std::string patterns;     // a file of named patterns judged together; the Pattern argument is left out
 };
 
 // Reads the arguments from argv[1] on that start with "--" ("--" itself

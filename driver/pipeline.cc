@@ -13,6 +13,7 @@
 
 #include "common/fatal.h"
 #include "driver/clock.h"
+#include "driver/pattern_set.h"
 #include "molecule/sdf_record.h"
 #include "molecule/smiles.h"
 #include "driver/stats.h"
@@ -56,8 +57,66 @@ void put_bad(OutputFiles& outputs, const JudgeSetup& setup, int number, std::str
   outputs.route_bad(number, text, bad.bytes());
 }
 
+// What one thread judges records with: the automaton's matcher, or one
+// matcher per pattern of a set, sharing each record's elimination order.
+class Judge {
+ public:
+  Judge(const JudgeSetup& setup, size_t limit) : setup_(setup) {
+    if (setup.set == nullptr) {
+      matchers_.push_back(std::make_unique<Matcher>(setup.automaton, limit));
+      return;
+    }
+    for (size_t i = 0; i < setup.set->size(); ++i)
+      matchers_.push_back(std::make_unique<Matcher>(*(*setup.set)[i].automaton, limit));
+  }
+
+  // Judges a record: its result, and with a set each pattern's result in
+  // results and the record's result (accepted by some pattern, too wide
+  // for every one, else rejected) in result.
+  void judge(const Molecule& molecule, MatchResult& result, std::vector<uint8_t>& results) {
+    if (setup_.set == nullptr) {
+      result = matchers_[0]->match(setup_.options, molecule);
+      return;
+    }
+    const PatternSet& set = *setup_.set;
+    result = MatchResult{};
+    result.width = elimination_.make(molecule);
+    results.assign(set.size(), kRejected);
+    bool any = false;
+    bool every_too_wide = true;
+    for (size_t i = 0; i < set.size(); ++i) {
+      set.translate(i, molecule, translated_);
+      const MatchResult& r = matchers_[i]->match(setup_.options, translated_, elimination_);
+      results[i] = static_cast<uint8_t>(r.result);
+      any = any || r.result == kAccepted;
+      every_too_wide = every_too_wide && r.result == kTooWide;
+      result.over_budget = result.over_budget || r.over_budget;
+    }
+    result.result = any ? kAccepted : every_too_wide ? kTooWide : kRejected;
+  }
+
+ private:
+  const JudgeSetup& setup_;
+  std::vector<std::unique_ptr<Matcher>> matchers_;
+  Elimination elimination_;
+  Molecule translated_;
+};
+
+// The end of a judged record's line and its routing, for either kind of judge.
+void put_verdict(StatsWriter& stats, OutputFiles& outputs, const JudgeSetup& setup, int number,
+                 const MatchResult& result, const std::vector<uint8_t>& results, long ticks, std::string_view text,
+                 const Molecule& molecule, unsigned long long source_bytes) {
+  if (setup.set == nullptr) {
+    put_judged(stats, outputs, setup, number, result, ticks, text, molecule, source_bytes);
+  } else {
+    put_judged_set(stats, outputs, setup, number, result, results, ticks, text, molecule, source_bytes);
+  }
+}
+
 void judge_serially(LineReader& input, OutputFiles& outputs, const JudgeSetup& setup) {
-  Matcher matcher(setup.automaton, setup.table_limit);
+  Judge judge(setup, setup.table_limit);
+  MatchResult result;
+  std::vector<uint8_t> results;
   Molecule molecule;
   Readers readers;
   StatsWriter stats;
@@ -83,9 +142,9 @@ void judge_serially(LineReader& input, OutputFiles& outputs, const JudgeSetup& s
         continue;
       }
       const long start = clock_ticks();
-      const MatchResult& result = matcher.match(setup.options, molecule);
-      put_judged(stats, outputs, setup, number, result, clock_ticks() - start, input.record(), molecule,
-                 input.source_bytes());
+      judge.judge(molecule, result, results);
+      put_verdict(stats, outputs, setup, number, result, results, clock_ticks() - start, input.record(), molecule,
+                  input.source_bytes());
     }
   } catch (const Fatal&) {
     // Everything judged goes out before the message.
@@ -102,6 +161,7 @@ struct Job {
   std::string text;
   Molecule molecule;
   MatchResult result;
+  std::vector<uint8_t> results;  // with a pattern set, by pattern
   long ticks = 0;
   bool retry = false;  // over one thread's share of the limit: judged again with the whole of it
   bool done = false;
@@ -257,7 +317,7 @@ class Pipeline {
 
   // A worker: judges the records of one batch after another.
   void work() {
-    Matcher matcher(setup_.automaton, setup_.table_limit / static_cast<size_t>(setup_.threads));
+    Judge judge(setup_, setup_.table_limit / static_cast<size_t>(setup_.threads));
     for (;;) {
       Batch* batch = nullptr;
       {
@@ -276,7 +336,7 @@ class Pipeline {
           std::shared_lock<std::shared_mutex> judging(judging_);
           const long start = clock_ticks();
           try {
-            job.result = matcher.match(setup_.options, job.molecule);
+            judge.judge(job.molecule, job.result, job.results);
           } catch (const Fatal&) {
             job.fault = std::current_exception();
           }
@@ -324,9 +384,9 @@ class Pipeline {
   // limit, while no other record is judged: the same verdict as on one thread.
   void judge_again(Job& job) {
     std::unique_lock<std::shared_mutex> alone(judging_);
-    if (!whole_) whole_ = std::make_unique<Matcher>(setup_.automaton, setup_.table_limit);
+    if (!whole_) whole_ = std::make_unique<Judge>(setup_, setup_.table_limit);
     const long start = clock_ticks();
-    job.result = whole_->match(setup_.options, job.molecule);
+    whole_->judge(job.molecule, job.result, job.results);
     job.ticks = clock_ticks() - start;
   }
 
@@ -354,8 +414,8 @@ class Pipeline {
           }
           if (job.retry && setup_.threads > 1) judge_again(job);
           put_line_start(stats, job.number, job.counts);
-          put_judged(stats, outputs_, setup_, job.number, job.result, job.ticks, job.text, job.molecule,
-                     input_.source_bytes());
+          put_verdict(stats, outputs_, setup_, job.number, job.result, job.results, job.ticks, job.text,
+                      job.molecule, input_.source_bytes());
         }
         if (batch->failure) {
           outputs_.stats(batch->failed_start);
@@ -394,7 +454,7 @@ class Pipeline {
   bool writer_waiting_ = false;
   std::exception_ptr failure_;  // the first fault in input order, set by the writer
   std::shared_mutex judging_;   // shared while a worker judges, whole for a record judged again
-  std::unique_ptr<Matcher> whole_;
+  std::unique_ptr<Judge> whole_;
 };
 
 }  // namespace

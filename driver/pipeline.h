@@ -15,14 +15,17 @@
 
 namespace tarnaxel {
 
+class PatternSet;
+
 struct JudgeSetup {
-  const Automaton& automaton;
+  const Automaton& automaton;  // with a pattern set, its labels: what records are read against
   MatchOptions options;
   size_t table_limit;  // for all the threads together
   int threads;
   Progress* progress = nullptr;  // told of every record put out
   bool smiles = false;    // the input is SMILES lines, one record each
   bool perceive = false;  // aromaticity perceived in every record
+  const PatternSet* set = nullptr;  // the patterns judged together, or null for the automaton's
 };
 
 // Judges every record of input and routes it to outputs.

@@ -59,7 +59,8 @@ OutputFiles::OutputFiles(const std::string& outdir, bool quiet, bool match_data,
       reject_{output_path(outdir, smiles ? "reject.smi" : "reject.sdf"), nullptr, 0},
       accept_{output_path(outdir, smiles ? "accept.smi" : "accept.sdf"), nullptr, 0},
       too_wide_{output_path(outdir, smiles ? "tw_big.smi" : "tw_big.sdf"), nullptr, 0},
-      bad_{output_path(outdir, smiles ? "bad.smi" : "bad.sdf"), nullptr, 0} {
+      bad_{output_path(outdir, smiles ? "bad.smi" : "bad.sdf"), nullptr, 0},
+      table_{"", nullptr, 0} {
   for (File* file : {&reject_, &accept_, &too_wide_}) {
     file->stream = std::fopen(file->name.c_str(), "wb");
     if (file->stream == nullptr) fail_cannot_open(file->name);
@@ -107,41 +108,77 @@ void OutputFiles::route_with_data(std::string_view text, const std::vector<int>&
     smiles_with_data(text, match_edges, atoms, score);
     return;
   }
+  std::string items;
+  auto numbers = [&items](const std::vector<int>& values, auto number_of) {
+    for (size_t i = 0; i < values.size(); ++i) {
+      if (i > 0) items.push_back(' ');
+      items.append(std::to_string(number_of(values[i])));
+    }
+    items.append("\n\n");
+  };
+  items.append("> <TARNAXEL_BONDS>\n");
+  numbers(match_edges, [](int e) { return (e + 1) / 2; });
+  items.append("> <TARNAXEL_ATOMS>\n");
+  numbers(atoms, [](int a) { return a; });
+  items.append("> <TARNAXEL_SCORE>\n");
+  items.append(score);
+  items.append("\n\n");
   {
     Busy busy(busy_);
     ++accepted;
-    // The items go before the "$$$$" line that ends the record, or at the
-    // end of a record without one.
-    size_t end = text.size();
-    size_t last = text.size() >= 2 ? text.rfind('\n', text.size() - 2) : std::string_view::npos;
-    last = last == std::string_view::npos ? 0 : last + 1;
-    if (text.substr(last, 4) == "$$$$") end = last;
-    std::string_view before = text.substr(0, end);
-    body_.append(before);
-    if (!before.empty() && before.back() != '\n') body_.push_back('\n');
-    // After a value line the items would be read as more of its data item:
-    // a blank line ends that item first.
-    size_t prev = before.size() >= 2 ? before.rfind('\n', before.size() - 2) : std::string_view::npos;
-    prev = prev == std::string_view::npos ? 0 : prev + 1;
-    const std::string_view prev_line = before.substr(prev);
-    const bool blank = prev_line.find_first_not_of(" \t\r\n") == std::string_view::npos;
-    if (!before.empty() && !blank && prev_line.substr(0, 6) != "M  END") body_.push_back('\n');
-    auto numbers = [this](const std::vector<int>& values, auto number_of) {
-      for (size_t i = 0; i < values.size(); ++i) {
-        if (i > 0) body_.push_back(' ');
-        body_.append(std::to_string(number_of(values[i])));
-      }
-      body_.append("\n\n");
-    };
-    body_.append("> <TARNAXEL_BONDS>\n");
-    numbers(match_edges, [](int e) { return (e + 1) / 2; });
-    body_.append("> <TARNAXEL_ATOMS>\n");
-    numbers(atoms, [](int a) { return a; });
-    body_.append("> <TARNAXEL_SCORE>\n");
-    body_.append(score);
-    body_.append("\n\n");
-    body_.append(text.substr(end));
+    append_with_items(text, items);
     keep(accept_);
+  }
+  flush_if_large();
+}
+
+// The items go before the "$$$$" line that ends the record, or at the end
+// of a record without one.
+void OutputFiles::append_with_items(std::string_view text, std::string_view items) {
+  size_t end = text.size();
+  size_t last = text.size() >= 2 ? text.rfind('\n', text.size() - 2) : std::string_view::npos;
+  last = last == std::string_view::npos ? 0 : last + 1;
+  if (text.substr(last, 4) == "$$$$") end = last;
+  std::string_view before = text.substr(0, end);
+  body_.append(before);
+  if (!before.empty() && before.back() != '\n') body_.push_back('\n');
+  // After a value line the items would be read as more of its data item:
+  // a blank line ends that item first.
+  size_t prev = before.size() >= 2 ? before.rfind('\n', before.size() - 2) : std::string_view::npos;
+  prev = prev == std::string_view::npos ? 0 : prev + 1;
+  const std::string_view prev_line = before.substr(prev);
+  const bool blank = prev_line.find_first_not_of(" \t\r\n") == std::string_view::npos;
+  if (!before.empty() && !blank && prev_line.substr(0, 6) != "M  END") body_.push_back('\n');
+  body_.append(items);
+  body_.append(text.substr(end));
+}
+
+void OutputFiles::open_table(const std::string& outdir, std::string_view header) {
+  table_.name = output_path(outdir, "matches.tsv");
+  table_.stream = std::fopen(table_.name.c_str(), "wb");
+  if (table_.stream == nullptr) fail_cannot_open(table_.name);
+  table_body_.assign(header);
+}
+
+void OutputFiles::route_set(int result, std::string_view text, std::string_view names, std::string_view table_line) {
+  {
+    Busy busy(busy_);
+    table_body_.append(table_line);
+    File* file = result == kAccepted ? &accept_ : result == kRejected ? &reject_ : &too_wide_;
+    ++(result == kAccepted ? accepted : result == kRejected ? rejected : too_wide);
+    if (result != kAccepted || !match_data_) {
+      body_.append(text);
+    } else if (smiles_) {
+      // The names as one more tab-separated column before the line end.
+      size_t end = text.size();
+      if (end > 0 && text[end - 1] == '\n') --end;
+      if (end > 0 && text[end - 1] == '\r') --end;
+      body_.append(text.substr(0, end)).append("\t").append(names).append(text.substr(end));
+      if (end == text.size()) body_.push_back('\n');
+    } else {
+      append_with_items(text, "> <TARNAXEL_PATTERNS>\n" + std::string(names) + "\n\n");
+    }
+    keep(*file);
   }
   flush_if_large();
 }
@@ -240,6 +277,16 @@ void OutputFiles::flush_kept() {
   put_stats(stats_.size());
   body_.clear();
   kept_.clear();
+  write_table();
+}
+
+// The lines of "matches.tsv" kept so far.
+void OutputFiles::write_table() {
+  if (table_.stream == nullptr || table_body_.empty()) return;
+  const bool ok = std::fwrite(table_body_.data(), 1, table_body_.size(), table_.stream) == table_body_.size() &&
+                  std::fflush(table_.stream) == 0;
+  table_body_.clear();
+  if (!ok) fail_cannot_write(table_.name);
 }
 
 bool OutputFiles::write_run(File& file, size_t first, size_t last, size_t& failed) {
@@ -276,7 +323,7 @@ void OutputFiles::put_stats(size_t end) {
 
 void OutputFiles::close() {
   flush();
-  for (File* file : {&reject_, &accept_, &too_wide_, &bad_}) {
+  for (File* file : {&reject_, &accept_, &too_wide_, &bad_, &table_}) {
     if (file->stream == nullptr) continue;
     int status = std::fclose(file->stream);
     file->stream = nullptr;

@@ -52,6 +52,13 @@ class OutputFiles {
   void route_with_data(std::string_view record_text, const std::vector<int>& match_edges,
                        const std::vector<int>& atoms, std::string_view score);
   bool match_data() const { return match_data_; }
+  // With a pattern set: makes "matches.tsv" in outdir, starting with header.
+  void open_table(const std::string& outdir, std::string_view header);
+  // Keeps a record judged against a pattern set for its verdict (accepted
+  // by some pattern, too wide for every one, or rejected) as read, an
+  // accepted one with match data carrying the names of the patterns that
+  // accept it; and its line of "matches.tsv".
+  void route_set(int result, std::string_view record_text, std::string_view names, std::string_view table_line);
   bool skip_bad() const { return bad_.stream != nullptr; }
   // Keeps a record the reader refused, as read, and names it on stderr
   // with what is wrong (the reader's message).
@@ -89,6 +96,8 @@ class OutputFiles {
   void smiles_with_data(std::string_view text, const std::vector<int>& match_edges, const std::vector<int>& atoms,
                         std::string_view score);
   void flush_kept();
+  void write_table();
+  void append_with_items(std::string_view text, std::string_view items);
   // flush() once a megabyte or 4096 records are kept.
   void flush_if_large();
   // Writes a run of whole records to a file; on failure leaves the file
@@ -109,6 +118,8 @@ class OutputFiles {
   File accept_;
   File too_wide_;
   File bad_;
+  File table_;  // "matches.tsv", with a pattern set
+  std::string table_body_;
 };
 
 }  // namespace tarnaxel

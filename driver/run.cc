@@ -20,6 +20,8 @@
 #include "driver/explain.h"
 #include "molecule/line_reader.h"
 #include "driver/options.h"
+#include "driver/pattern_set.h"
+#include "driver/stats.h"
 #include "driver/pipeline.h"
 #include "driver/routing.h"
 #include "driver/terminal.h"
@@ -92,6 +94,94 @@ auto explained(const std::string& pattern, Step step) {
   }
 }
 
+// The options of the match between the input name and the pattern (or the
+// end, with a pattern set): -ind, -span, -min in any order.
+MatchOptions short_options(const char* const* argv, int from, int to, bool aromatic) {
+  MatchOptions options;
+  options.aromatic = aromatic;
+  for (int i = from; i < to; ++i) {
+    if (std::strcmp(argv[i], "-ind") == 0) {
+      options.ind = 1;
+    } else if (std::strcmp(argv[i], "-span") == 0) {
+      options.span = 1;
+    } else if (std::strcmp(argv[i], "-min") == 0) {
+      options.min = 1;
+    } else {
+      fail_line(kUsage);
+    }
+  }
+  return options;
+}
+
+// Creating an output over the input would lose the input.
+void refuse_input_as_output(const char* input_name, const LongOptions& long_options, bool smiles) {
+  const bool skip_bad = long_options.skip_bad;
+  const bool set = !long_options.patterns.empty();
+  for (const char* name : {set ? "matches.tsv" : kAutomatonFile, smiles ? "reject.smi" : "reject.sdf",
+                           smiles ? "accept.smi" : "accept.sdf", smiles ? "tw_big.smi" : "tw_big.sdf",
+                           skip_bad ? (smiles ? "bad.smi" : "bad.sdf") : nullptr}) {
+    const std::string path = output_path(long_options.outdir, name != nullptr ? name : "");
+    if (name != nullptr && same_file(input_name, path))
+      fail(Stream::err, "Error: the input file is also the output file \"" + path + "\".");
+  }
+}
+
+// Reads and judges every record, then puts out the duration and the counts.
+void judge_input(const char* input_name, const LongOptions& long_options, JudgeSetup setup, long start) {
+  std::unique_ptr<LineReader> input = LineReader::open(input_name);
+  if (!input) {
+    const int error = errno;
+    throw Fatal(Stream::err, kCannotOpenInput, std::string(input_name) + ": " + std::strerror(error));
+  }
+  if (setup.smiles && long_options.smiles_header) {
+    std::string_view header;
+    input->line(header);
+  }
+  OutputFiles outputs(long_options.outdir, long_options.quiet, long_options.match_data, setup.smiles,
+                      long_options.skip_bad);
+  if (setup.set != nullptr) outputs.open_table(long_options.outdir, table_header(*setup.set));
+  Progress progress(input->source_size());
+  setup.progress = &progress;
+
+  struct Active {
+    explicit Active(OutputFiles& outputs) { active_outputs = &outputs; }
+    ~Active() { active_outputs = nullptr; }
+  } active(outputs);
+  judge_records(*input, outputs, setup);
+  outputs.flush();
+  input.reset();
+  progress.erase();
+  std::printf("\nTotal Duration:%.3f\n", (clock_ticks() - start) / kTicksPerSecond);
+  std::printf("Accept:%d Reject:%d TW_Big:%d", outputs.accepted, outputs.rejected, outputs.too_wide);
+  if (long_options.skip_bad) std::printf(" Bad:%d", outputs.bad);
+  std::printf("\n");
+  outputs.close();
+}
+
+// With --patterns: every pattern compiled before any record is read, no
+// automaton.txt, and one pass over the input.
+int run_set(int argc, const char* const* argv, int first, const LongOptions& long_options) {
+  if (static_cast<unsigned>(argc - first - 1) > 2u) fail_line(kUsage);
+  const char* input_name = argv[first];
+  const bool smiles = long_options.smiles || smiles_name(input_name);
+  const MatchOptions options = short_options(argv, first + 1, argc, long_options.aromatic || smiles);
+  std::unique_ptr<PatternSet> set = PatternSet::read_file(long_options.patterns);
+  if (!long_options.outdir.empty()) {
+    std::error_code ignored;  // a directory that cannot be made fails at its first file
+    std::filesystem::create_directories(long_options.outdir, ignored);
+  }
+  refuse_input_as_output(input_name, long_options, smiles);
+  std::set_new_handler(out_of_memory);
+  const size_t limit = table_memory_limit();
+  const int threads = thread_count();
+  const long start = clock_ticks();
+  std::printf("Pattern Set: %zu patterns, %d rules\n\n", set->size(), set->rule_count());
+  JudgeSetup setup{set->labels(), options, limit, threads, nullptr, smiles, long_options.aromatic};
+  setup.set = set.get();
+  judge_input(input_name, long_options, setup, start);
+  return 0;
+}
+
 }  // namespace
 
 int run_tool(int argc, const char* const* argv) {
@@ -105,6 +195,7 @@ int run_tool(int argc, const char* const* argv) {
     std::fputs(version_text().c_str(), stdout);
     return 0;
   }
+  if (!long_options.patterns.empty()) return run_set(argc, argv, first, long_options);
   // From the input file name on, the fixed form.
   if (static_cast<unsigned>(argc - first - 2) > 2u) fail_line(kUsage);
   std::string pattern = argv[argc - 1];
@@ -112,22 +203,10 @@ int run_tool(int argc, const char* const* argv) {
   const char* input_name = argv[first];
   explained(pattern, [&] { check_pattern_text(pattern); });
 
-  MatchOptions options;
   // SMILES writes aromatic atoms in lowercase: their bonds are matched by
   // the aromatic link whether or not aromaticity is perceived.
   const bool smiles = long_options.smiles || smiles_name(input_name);
-  options.aromatic = long_options.aromatic || smiles;
-  for (int i = first + 1; i < argc - 1; ++i) {
-    if (std::strcmp(argv[i], "-ind") == 0) {
-      options.ind = 1;
-    } else if (std::strcmp(argv[i], "-span") == 0) {
-      options.span = 1;
-    } else if (std::strcmp(argv[i], "-min") == 0) {
-      options.min = 1;
-    } else {
-      fail_line(kUsage);
-    }
-  }
+  const MatchOptions options = short_options(argv, first + 1, argc - 1, long_options.aromatic || smiles);
 
   const std::string& outdir = long_options.outdir;
   if (!outdir.empty()) {
@@ -136,13 +215,7 @@ int run_tool(int argc, const char* const* argv) {
   }
   // Created before the pattern is looked at: a refused pattern leaves it empty.
   const std::string automaton_path = output_path(outdir, kAutomatonFile);
-  // Creating an output over the input would lose the input.
-  const bool skip_bad = long_options.skip_bad;
-  for (const char* name : {kAutomatonFile, smiles ? "reject.smi" : "reject.sdf", smiles ? "accept.smi" : "accept.sdf",
-                           smiles ? "tw_big.smi" : "tw_big.sdf", skip_bad ? (smiles ? "bad.smi" : "bad.sdf") : nullptr}) {
-    if (name != nullptr && same_file(input_name, output_path(outdir, name)))
-      fail(Stream::err, "Error: the input file is also the output file \"" + output_path(outdir, name) + "\".");
-  }
+  refuse_input_as_output(input_name, long_options, smiles);
   std::FILE* empty = std::fopen(automaton_path.c_str(), "wb");
   if (empty == nullptr || std::fclose(empty) != 0) fail_cannot_open(automaton_path);
   write_automaton(automaton_path, explained(pattern, [&] { return compile_pattern(pattern); }));
@@ -154,33 +227,9 @@ int run_tool(int argc, const char* const* argv) {
   // Loaded back: a pattern can compile to more than the tables hold.
   std::unique_ptr<const Automaton> automaton = explained(given, [&] { return load_rules(automaton_path); });
   std::printf("Automaton Size (# of rules): %d\n\n", automaton->rule_count);
-
-  std::unique_ptr<LineReader> input = LineReader::open(input_name);
-  if (!input) {
-    const int error = errno;
-    throw Fatal(Stream::err, kCannotOpenInput, std::string(input_name) + ": " + std::strerror(error));
-  }
-  if (smiles && long_options.smiles_header) {
-    std::string_view header;
-    input->line(header);
-  }
-  OutputFiles outputs(outdir, long_options.quiet, long_options.match_data, smiles, long_options.skip_bad);
-  Progress progress(input->source_size());
-
-  struct Active {
-    explicit Active(OutputFiles& outputs) { active_outputs = &outputs; }
-    ~Active() { active_outputs = nullptr; }
-  } active(outputs);
-  judge_records(*input, outputs, JudgeSetup{*automaton, options, limit, threads, &progress, smiles,
-                                            long_options.aromatic});
-  outputs.flush();
-  input.reset();
-  progress.erase();
-  std::printf("\nTotal Duration:%.3f\n", (clock_ticks() - start) / kTicksPerSecond);
-  std::printf("Accept:%d Reject:%d TW_Big:%d", outputs.accepted, outputs.rejected, outputs.too_wide);
-  if (long_options.skip_bad) std::printf(" Bad:%d", outputs.bad);
-  std::printf("\n");
-  outputs.close();
+  judge_input(input_name, long_options, JudgeSetup{*automaton, options, limit, threads, nullptr, smiles,
+                                                   long_options.aromatic},
+              start);
   return 0;
 }
 

@@ -5,7 +5,9 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "driver/clock.h"
 #include "driver/pipeline.h"
@@ -79,5 +81,15 @@ class StatsWriter {
 void put_judged(StatsWriter& stats, OutputFiles& outputs, const JudgeSetup& setup, int record_number,
                 const MatchResult& result, long ticks, std::string_view record_text, const Molecule& molecule,
                 unsigned long long source_bytes);
+
+// The same for a record judged against a pattern set: the statistics line
+// ends with the number of patterns that accept it, the width and the
+// seconds; its line of "matches.tsv" and its routing.
+void put_judged_set(StatsWriter& stats, OutputFiles& outputs, const JudgeSetup& setup, int record_number,
+                    const MatchResult& result, const std::vector<uint8_t>& results, long ticks,
+                    std::string_view record_text, const Molecule& molecule, unsigned long long source_bytes);
+
+// The header line of "matches.tsv" for a pattern set.
+std::string table_header(const PatternSet& set);
 
 }  // namespace tarnaxel

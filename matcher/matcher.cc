@@ -242,16 +242,57 @@ int Matcher::run_tables(const Molecule& molecule) {
   return kAccepted;
 }
 
+struct Elimination::Parts {
+  EliminationGraph graph;
+  OrderFinder finder;
+  std::vector<int> order;
+  int width = 0;
+};
+
+Elimination::Elimination() : parts_(std::make_unique<Parts>()) {}
+Elimination::~Elimination() = default;
+
+namespace {
+
+// The largest molecule the matcher takes.
+void check_size(const Molecule& molecule) {
+  if (molecule.atom_count > kMaxAtoms || molecule.edge_count > kMaxEdges)
+    fail(Stream::err, "Error: a molecule of more than 999 atoms or 999 bonds cannot be matched.");
+}
+
+}  // namespace
+
+int Elimination::make(const Molecule& molecule) {
+  check_size(molecule);
+  parts_->graph.build(molecule);
+  parts_->width = parts_->finder.choose(parts_->graph, parts_->order);
+  return parts_->width;
+}
+
+int Elimination::width() const { return parts_->width; }
+
 const MatchResult& Matcher::match(const MatchOptions& options, const Molecule& molecule) {
+  check_size(molecule);
+  MatcherStorage& s = *storage_;
+  s.neighbours.build(molecule);
+  const int width = s.finder.choose(s.neighbours, s.order);
+  return judge(options, molecule, width);
+}
+
+const MatchResult& Matcher::match(const MatchOptions& options, const Molecule& molecule,
+                                  const Elimination& elimination) {
+  MatcherStorage& s = *storage_;
+  s.neighbours = elimination.parts_->graph;
+  s.order = elimination.parts_->order;
+  return judge(options, molecule, elimination.parts_->width);
+}
+
+const MatchResult& Matcher::judge(const MatchOptions& options, const Molecule& molecule, int width) {
   result_.score = 0.0;
   result_.match_edges.clear();
   result_.over_budget = false;
   result_.table_peak = 0;
-  MatcherStorage& s = *storage_;
-  if (molecule.atom_count > kMaxAtoms || molecule.edge_count > kMaxEdges)
-    fail(Stream::err, "Error: a molecule of more than 999 atoms or 999 bonds cannot be matched.");
-  s.neighbours.build(molecule);
-  result_.width = s.finder.choose(s.neighbours, s.order);
+  result_.width = width;
   if (result_.width > kMaxWidth) {
     result_.result = kTooWide;
   } else if (childless_) {

@@ -70,6 +70,24 @@ size_t default_table_memory_limit();
 std::vector<int> matched_atoms(const Automaton& automaton, const MatchOptions& options, const Molecule& molecule,
                                const MatchResult& result);
 
+// A molecule's elimination order, made once and shared by the matchers of
+// several patterns judging it.
+class Elimination {
+ public:
+  Elimination();
+  ~Elimination();
+  Elimination(const Elimination&) = delete;
+  Elimination& operator=(const Elimination&) = delete;
+  // Makes the order of a molecule; returns its width.
+  int make(const Molecule& molecule);
+  int width() const;
+
+ private:
+  friend class Matcher;
+  struct Parts;
+  std::unique_ptr<Parts> parts_;
+};
+
 struct MatcherStorage;
 struct MatchChecks;
 struct MatchPlan;
@@ -87,11 +105,14 @@ class Matcher {
   Matcher& operator=(const Matcher&) = delete;
 
   const MatchResult& match(const MatchOptions& options, const Molecule& molecule);
+  // The same with the molecule's elimination order made beforehand.
+  const MatchResult& match(const MatchOptions& options, const Molecule& molecule, const Elimination& elimination);
 
   // Only for tests: switches that make the matcher do more (see MatchChecks).
   void set_checks(const MatchChecks& checks);
 
  private:
+  const MatchResult& judge(const MatchOptions& options, const Molecule& molecule, int width);
   int run_tables(const Molecule& molecule);
   int judge_single_atom(const MatchOptions& options, const Molecule& molecule) const;
 
