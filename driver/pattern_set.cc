@@ -6,6 +6,7 @@
 
 #include "common/fatal.h"
 #include "driver/compile.h"
+#include "driver/explain.h"
 #include "rulefile/loader.h"
 
 namespace tarnaxel {
@@ -92,7 +93,8 @@ void PatternSet::add(std::string name, int line, const std::string& text, const 
     p.automaton = load_rules_from_text(compile_pattern(pattern));
   } catch (const Fatal& refused) {
     // The usual refusal, after the line saying which pattern it is.
-    throw Fatal(refused.stream(), "Error: " + where + " is refused:\n" + refused.bytes(), refused.detail());
+    throw Fatal(refused.stream(), "Error: " + where + " is refused:\n" + refused.bytes(),
+                where + ": " + explain_pattern_refusal(text, refused.bytes()));
   }
   patterns_.push_back(std::move(p));
 }

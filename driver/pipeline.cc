@@ -13,7 +13,7 @@
 
 #include "common/fatal.h"
 #include "driver/clock.h"
-#include "driver/pattern_set.h"
+#include "driver/judge.h"
 #include "molecule/sdf_record.h"
 #include "molecule/smiles.h"
 #include "driver/stats.h"
@@ -57,51 +57,6 @@ void put_bad(OutputFiles& outputs, const JudgeSetup& setup, int number, std::str
   outputs.route_bad(number, text, bad.bytes());
 }
 
-// What one thread judges records with: the automaton's matcher, or one
-// matcher per pattern of a set, sharing each record's elimination order.
-class Judge {
- public:
-  Judge(const JudgeSetup& setup, size_t limit) : setup_(setup) {
-    if (setup.set == nullptr) {
-      matchers_.push_back(std::make_unique<Matcher>(setup.automaton, limit));
-      return;
-    }
-    for (size_t i = 0; i < setup.set->size(); ++i)
-      matchers_.push_back(std::make_unique<Matcher>(*(*setup.set)[i].automaton, limit));
-  }
-
-  // Judges a record: its result, and with a set each pattern's result in
-  // results and the record's result (accepted by some pattern, too wide
-  // for every one, else rejected) in result.
-  void judge(const Molecule& molecule, MatchResult& result, std::vector<uint8_t>& results) {
-    if (setup_.set == nullptr) {
-      result = matchers_[0]->match(setup_.options, molecule);
-      return;
-    }
-    const PatternSet& set = *setup_.set;
-    result = MatchResult{};
-    result.width = elimination_.make(molecule);
-    results.assign(set.size(), kRejected);
-    bool any = false;
-    bool every_too_wide = true;
-    for (size_t i = 0; i < set.size(); ++i) {
-      set.translate(i, molecule, translated_);
-      const MatchResult& r = matchers_[i]->match(setup_.options, translated_, elimination_);
-      results[i] = static_cast<uint8_t>(r.result);
-      any = any || r.result == kAccepted;
-      every_too_wide = every_too_wide && r.result == kTooWide;
-      result.over_budget = result.over_budget || r.over_budget;
-    }
-    result.result = any ? kAccepted : every_too_wide ? kTooWide : kRejected;
-  }
-
- private:
-  const JudgeSetup& setup_;
-  std::vector<std::unique_ptr<Matcher>> matchers_;
-  Elimination elimination_;
-  Molecule translated_;
-};
-
 // The end of a judged record's line and its routing, for either kind of judge.
 void put_verdict(StatsWriter& stats, OutputFiles& outputs, const JudgeSetup& setup, int number,
                  const MatchResult& result, const std::vector<uint8_t>& results, long ticks, std::string_view text,
@@ -114,7 +69,7 @@ void put_verdict(StatsWriter& stats, OutputFiles& outputs, const JudgeSetup& set
 }
 
 void judge_serially(LineReader& input, OutputFiles& outputs, const JudgeSetup& setup) {
-  Judge judge(setup, setup.table_limit);
+  Judge judge(setup.automaton, setup.set, setup.options, setup.table_limit);
   MatchResult result;
   std::vector<uint8_t> results;
   Molecule molecule;
@@ -317,7 +272,7 @@ class Pipeline {
 
   // A worker: judges the records of one batch after another.
   void work() {
-    Judge judge(setup_, setup_.table_limit / static_cast<size_t>(setup_.threads));
+    Judge judge(setup_.automaton, setup_.set, setup_.options, setup_.table_limit / static_cast<size_t>(setup_.threads));
     for (;;) {
       Batch* batch = nullptr;
       {
@@ -384,7 +339,7 @@ class Pipeline {
   // limit, while no other record is judged: the same verdict as on one thread.
   void judge_again(Job& job) {
     std::unique_lock<std::shared_mutex> alone(judging_);
-    if (!whole_) whole_ = std::make_unique<Judge>(setup_, setup_.table_limit);
+    if (!whole_) whole_ = std::make_unique<Judge>(setup_.automaton, setup_.set, setup_.options, setup_.table_limit);
     const long start = clock_ticks();
     whole_->judge(job.molecule, job.result, job.results);
     job.ticks = clock_ticks() - start;

@@ -16,6 +16,8 @@
 #include "common/fatal.h"
 #include "driver/compile.h"
 #include "driver/explain.h"
+#include "driver/judge.h"
+#include "driver/pattern_set.h"
 #include "molecule/line_reader.h"
 #include "driver/options.h"
 #include "molecule/sdf_record.h"
@@ -134,6 +136,40 @@ class CompiledPattern {
   std::unique_ptr<Matcher> matcher_;
 };
 
+// A set of named patterns: from a file of "name<TAB>pattern" lines, or from
+// (name, pattern) pairs.
+class CompiledSet {
+ public:
+  explicit CompiledSet(py::object source) {
+    try {
+      if (py::isinstance<py::str>(source)) {
+        set_ = PatternSet::read_file(source.cast<std::string>());
+      } else {
+        set_ = PatternSet::from_pairs(source.cast<std::vector<std::pair<std::string, std::string>>>());
+      }
+    } catch (const Fatal& fatal) {
+      // The English line names the pattern; a refusal of the file itself is its first line.
+      const std::string bytes = fatal.bytes();
+      raise(pattern_error, fatal, fatal.detail().empty() ? bytes.substr(0, bytes.find('\n')) : fatal.detail());
+    }
+  }
+  const PatternSet& set() const { return *set_; }
+  py::list names() const {
+    py::list names;
+    for (size_t i = 0; i < set_->size(); ++i) names.append((*set_)[i].name);
+    return names;
+  }
+  py::list patterns() const {
+    py::list patterns;
+    for (size_t i = 0; i < set_->size(); ++i) patterns.append((*set_)[i].text);
+    return patterns;
+  }
+  int rule_count() const { return set_->rule_count(); }
+
+ private:
+  std::unique_ptr<PatternSet> set_;
+};
+
 // Records from a Python callable read(n) -> bytes (b"" at the end).
 class PythonReader : public LineReader {
  public:
@@ -157,6 +193,8 @@ struct Record {
   std::string text;
   Molecule molecule;
   MatchResult result;
+  std::vector<uint8_t> results;          // with a set, by pattern
+  std::vector<PatternVerdict> verdicts;  // with a set, by pattern
   std::string bad;  // with skip_bad, the reader's refusal of the record
 };
 
@@ -166,12 +204,18 @@ struct Record {
 // with the whole of it.
 class Screener {
  public:
-  Screener(const CompiledPattern& pattern, py::object source, bool span, bool ind, bool min, bool aromatic,
-           bool smiles, bool skip_bad, int threads, bool keep_text)
-      : pattern_(pattern), options_(match_options(span, ind, min)), threads_(std::max(1, threads)),
-        keep_text_(keep_text), limit_(table_memory_limit()), smiles_(smiles), perceive_(aromatic),
-        skip_bad_(skip_bad) {
+  // patterns: a CompiledPattern or a CompiledSet.
+  Screener(py::object patterns, py::object source, bool span, bool ind, bool min, bool aromatic, bool smiles,
+           bool skip_bad, int threads, bool keep_text)
+      : options_(match_options(span, ind, min)), threads_(std::max(1, threads)), keep_text_(keep_text),
+        limit_(table_memory_limit()), smiles_(smiles), perceive_(aromatic), skip_bad_(skip_bad) {
     options_.aromatic = aromatic || smiles;
+    if (py::isinstance<CompiledSet>(patterns)) {
+      set_ = &patterns.cast<const CompiledSet&>().set();
+      automaton_ = &set_->labels();
+    } else {
+      automaton_ = &patterns.cast<const CompiledPattern&>().automaton();
+    }
     if (py::isinstance<py::str>(source)) {
       input_ = LineReader::open(source.cast<std::string>());
       if (!input_) raise_record(Fatal(Stream::err, "Error: Cannot open SDF_file."));
@@ -179,12 +223,13 @@ class Screener {
       input_ = std::make_unique<PythonReader>(source);
     }
     for (int i = 0; i < threads_; ++i)
-      matchers_.push_back(std::make_unique<Matcher>(pattern.automaton(), limit_ / static_cast<size_t>(threads_)));
+      judges_.push_back(std::make_unique<Judge>(*automaton_, set_, options_, limit_ / static_cast<size_t>(threads_)));
   }
 
   // The next records, at most n: a list of (index, title, result, width,
-  // score, bonds, atoms, text or None); empty at the end.  A record that
-  // cannot be read ends the list; the next call raises its error.
+  // score, bonds, atoms, text or None); with a set, result is a list of
+  // (result, width, score, bonds, atoms) by pattern; empty at the end.  A
+  // record that cannot be read ends the list; the next call raises its error.
   py::list next(size_t n) {
     if (failure_) {
       Fatal fatal = *failure_;
@@ -204,15 +249,33 @@ class Screener {
                                   py::bytes(r.bad)));
         continue;
       }
-      py::tuple judged = to_python(pattern_.automaton(), options_, r.molecule, r.result);
+      const py::object text = keep_text_ ? py::object(py::bytes(r.text)) : py::object(py::none());
+      if (set_ != nullptr) {
+        out.append(py::make_tuple(first_index_ + i, r.title, each_pattern(r), r.result.width, 0.0, py::tuple(),
+                                  py::tuple(), text));
+        continue;
+      }
+      py::tuple judged = to_python(*automaton_, options_, r.molecule, r.result);
       out.append(py::make_tuple(first_index_ + i, r.title, judged[0], judged[1], judged[2], judged[3], judged[4],
-                                keep_text_ ? py::object(py::bytes(r.text)) : py::object(py::none())));
+                                text));
     }
     first_index_ += count_;
     return out;
   }
 
  private:
+  static py::list each_pattern(const Record& r) {
+    py::list each;
+    for (const PatternVerdict& v : r.verdicts) {
+      py::list bonds;
+      for (int e : v.result.match_edges) bonds.append((e + 1) / 2 - 1);
+      py::list atoms;
+      for (int a : v.atoms) atoms.append(a - 1);
+      each.append(py::make_tuple(v.result.result, v.result.width, v.result.score, py::tuple(bonds), py::tuple(atoms)));
+    }
+    return each;
+  }
+
   void read(size_t n) {
     count_ = 0;
     while (count_ < n && !failure_) {
@@ -225,8 +288,8 @@ class Screener {
         }
         const int number = static_cast<int>(first_index_ + count_ + 1);
         Perceiver* perceiver = perceive_ ? &perceiver_ : nullptr;
-        if (smiles_) smiles_reader_.read(input_->record(), pattern_.automaton(), number, r.molecule, perceiver);
-        else read_record(*input_, pattern_.automaton(), number, r.molecule, [](int, int) {}, perceiver);
+        if (smiles_) smiles_reader_.read(input_->record(), *automaton_, number, r.molecule, perceiver);
+        else read_record(*input_, *automaton_, number, r.molecule, [](int, int) {}, perceiver);
         r.bad.clear();
       } catch (const BadRecord& fatal) {
         if (!skip_bad_) {
@@ -272,11 +335,12 @@ class Screener {
   void judge_on_threads(std::exception_ptr& fault) {
     std::atomic<size_t> next{0};
     std::mutex faults;
-    auto work = [&](Matcher& matcher) {
+    auto work = [&](Judge& judge) {
       for (size_t i; (i = next.fetch_add(1)) < count_;) {
-        if (!records_[i].bad.empty()) continue;
+        Record& r = records_[i];
+        if (!r.bad.empty()) continue;
         try {
-          records_[i].result = matcher.match(options_, records_[i].molecule);
+          judge.judge(r.molecule, r.result, r.results, set_ != nullptr ? &r.verdicts : nullptr);
         } catch (...) {
           std::lock_guard<std::mutex> lock(faults);
           if (!fault) fault = std::current_exception();
@@ -284,21 +348,23 @@ class Screener {
       }
     };
     if (threads_ == 1 || count_ < 2) {
-      work(*matchers_[0]);
+      work(*judges_[0]);
     } else {
       std::vector<std::thread> workers;
-      for (int t = 1; t < threads_; ++t) workers.emplace_back(work, std::ref(*matchers_[static_cast<size_t>(t)]));
-      work(*matchers_[0]);
+      for (int t = 1; t < threads_; ++t) workers.emplace_back(work, std::ref(*judges_[static_cast<size_t>(t)]));
+      work(*judges_[0]);
       for (std::thread& w : workers) w.join();
     }
     for (size_t i = 0; i < count_ && threads_ > 1; ++i) {
-      if (!records_[i].result.over_budget) continue;
-      if (!whole_) whole_ = std::make_unique<Matcher>(pattern_.automaton(), limit_);
-      records_[i].result = whole_->match(options_, records_[i].molecule);
+      Record& r = records_[i];
+      if (!r.result.over_budget) continue;
+      if (!whole_) whole_ = std::make_unique<Judge>(*automaton_, set_, options_, limit_);
+      whole_->judge(r.molecule, r.result, r.results, set_ != nullptr ? &r.verdicts : nullptr);
     }
   }
 
-  const CompiledPattern& pattern_;
+  const Automaton* automaton_ = nullptr;  // what records are read against
+  const PatternSet* set_ = nullptr;
   MatchOptions options_;
   int threads_;
   bool keep_text_;
@@ -309,8 +375,8 @@ class Screener {
   std::unique_ptr<LineReader> input_;
   Perceiver perceiver_;
   SmilesReader smiles_reader_;
-  std::vector<std::unique_ptr<Matcher>> matchers_;
-  std::unique_ptr<Matcher> whole_;
+  std::vector<std::unique_ptr<Judge>> judges_;
+  std::unique_ptr<Judge> whole_;
   std::vector<Record> records_;
   size_t count_ = 0;
   size_t first_index_ = 0;
@@ -333,9 +399,13 @@ PYBIND11_MODULE(_tarnaxel, m) {
       .def_property_readonly("automaton_text", &CompiledPattern::automaton_text)
       .def_property_readonly("rule_count", &CompiledPattern::rule_count)
       .def("match", &CompiledPattern::match);
+  py::class_<CompiledSet>(m, "CompiledSet")
+      .def(py::init<py::object>())
+      .def_property_readonly("names", &CompiledSet::names)
+      .def_property_readonly("patterns", &CompiledSet::patterns)
+      .def_property_readonly("rule_count", &CompiledSet::rule_count);
   py::class_<Screener>(m, "Screener")
-      .def(py::init<const CompiledPattern&, py::object, bool, bool, bool, bool, bool, bool, int, bool>(),
-           py::keep_alive<1, 2>())
+      .def(py::init<py::object, py::object, bool, bool, bool, bool, bool, bool, int, bool>(), py::keep_alive<1, 2>())
       .def("next", &Screener::next);
   m.def("perceive", &perceive, "The aromatic atoms and bonds (from 0) of one V2000 molblock.");
   m.def("explain_record", [](const std::string& message) { return explain_record_refusal(message); },

@@ -5,6 +5,9 @@
     match = pattern.match(mol)                      # an RDKit Mol or a V2000 molblock
     for index, title, match in tarnaxel.screen("library.sdf.gz", pattern):
         ...
+    groups = tarnaxel.compile_set("examples/groups.tsv")   # or {"name": "pattern", ...}
+    for index, title, matches in tarnaxel.screen("library.sdf.gz", groups, aromatic=True):
+        ...                                             # matches: {name: Match}
 
 A `Mol` is handed to the matcher as the Kekulé V2000 molblock RDKit writes
 for it (`Chem.MolToMolBlock(mol, kekulize=True)`), so bonds are matched by
@@ -15,10 +18,12 @@ import itertools
 import os
 
 from ._tarnaxel import CompiledPattern as _CompiledPattern
+from ._tarnaxel import CompiledSet as _CompiledSet
 from ._tarnaxel import PatternError, RecordError
 from ._tarnaxel import Screener as _Screener
 
-__all__ = ["compile", "screen", "screen_frame", "Pattern", "Match", "PatternError", "RecordError"]
+__all__ = ["compile", "compile_set", "screen", "screen_frame", "Pattern", "PatternSet", "Match", "PatternError",
+           "RecordError"]
 
 _BATCH = 2048  # records read and judged at a time
 
@@ -127,6 +132,38 @@ def compile(pattern):
     return Pattern(pattern)
 
 
+class PatternSet:
+    """Named patterns judged together on each record in one pass.  `names`
+    in order; `patterns` maps each name to its pattern text."""
+
+    def __init__(self, source):
+        if isinstance(source, (str, os.PathLike)):
+            path = os.fspath(source)
+            if not os.path.exists(path):
+                raise FileNotFoundError(path)
+            self._compiled = _CompiledSet(path)
+        else:
+            pairs = list(source.items()) if hasattr(source, "items") else list(source)
+            self._compiled = _CompiledSet([(str(name), str(text)) for name, text in pairs])
+        self.names = list(self._compiled.names)
+        self.patterns = dict(zip(self.names, self._compiled.patterns))
+
+    def __len__(self):
+        return len(self.names)
+
+    def __repr__(self):
+        return f"PatternSet({len(self.names)} patterns)"
+
+
+def compile_set(source):
+    """Compiles a set of named patterns: a path to a file of "name<TAB>pattern"
+    lines (as --patterns reads it), or a mapping (or pairs) of names to
+    patterns.  A bad pattern raises PatternError naming it."""
+    if isinstance(source, PatternSet):
+        return source
+    return PatternSet(source)
+
+
 class _Prefixed:
     """A binary stream with some bytes read ahead put back in front."""
 
@@ -208,7 +245,7 @@ def _threads(threads):
 
 
 def _screen(source, pattern, span, ind, min, threads, keep_text, aromatic=False, skip_bad=False):
-    pattern = compile(pattern)
+    pattern = pattern if isinstance(pattern, PatternSet) else compile(pattern)
     read, smiles = _reader(source)
     screener = _Screener(pattern._compiled, read, span, ind, min, aromatic, smiles, skip_bad, _threads(threads),
                          keep_text)
@@ -233,7 +270,8 @@ def _bad(message):
 
 
 def screen(source, pattern, span=False, ind=False, min=False, threads=None, aromatic=False, skip_bad=False):
-    """Yields (index, title, Match) for every record of source, in input order.
+    """Yields (index, title, Match) for every record of source, in input order;
+    with a PatternSet, (index, title, {name: Match}), each record read once.
 
     source: an SDF path (plain or gzip), a binary file object, or an iterable
     of RDKit Mols or molblocks.  A record the reader refuses raises
@@ -242,16 +280,21 @@ def screen(source, pattern, span=False, ind=False, min=False, threads=None, arom
     perceive aromaticity in every record (as --aromatic)."""
     for index, title, result, width, score, bonds, atoms, text in _screen(source, pattern, span, ind, min, threads,
                                                                            False, aromatic, skip_bad):
-        if result < 0:
+        if not isinstance(result, list) and result < 0:
             yield index, title, _bad(text)
-            continue
-        yield index, title, Match(result, width, score, bonds, atoms)
+        elif isinstance(result, list):
+            yield index, title, {name: Match(*each) for name, each in zip(pattern.names, result)}
+        else:
+            yield index, title, Match(result, width, score, bonds, atoms)
 
 
 def screen_frame(source, pattern, span=False, ind=False, min=False, threads=None, aromatic=False, skip_bad=False):
     """The screen as a pandas DataFrame: index, title, result, width, score, bonds, atoms; with
-    skip_bad also error (the English line of a refused record, whose result is -1)."""
+    skip_bad also error (the English line of a refused record, whose result is -1).  With a
+    PatternSet: index, title and one column per pattern, its result."""
     import pandas
+    if isinstance(pattern, PatternSet):
+        return _set_frame(source, pattern, span, ind, min, threads, aromatic, skip_bad)
     columns = ["index", "title", "result", "width", "score", "bonds", "atoms"]
     rows = []
     for index, title, m in screen(source, pattern, span, ind, min, threads, aromatic, skip_bad):
@@ -260,3 +303,16 @@ def screen_frame(source, pattern, span=False, ind=False, min=False, threads=None
         else:
             rows.append((index, title, m.result, m.width, m.score, m.bonds, m.atoms) + ((None,) if skip_bad else ()))
     return pandas.DataFrame(rows, columns=columns + (["error"] if skip_bad else []))
+
+
+def _set_frame(source, pattern_set, span, ind, min, threads, aromatic, skip_bad):
+    import pandas
+    names = pattern_set.names
+    rows = []
+    for index, title, matches in screen(source, pattern_set, span, ind, min, threads, aromatic, skip_bad):
+        if isinstance(matches, RecordError):
+            rows.append((index, title) + (-1,) * len(names) + (str(matches),))
+        else:
+            rows.append((index, title) + tuple(matches[name].result for name in names) +
+                        ((None,) if skip_bad else ()))
+    return pandas.DataFrame(rows, columns=["index", "title"] + names + (["error"] if skip_bad else []))

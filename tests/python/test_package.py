@@ -237,3 +237,47 @@ def test_smiles_and_bad_records():
         assert list(frame["result"]) == [1, -1, 0]
         _, err, status, files = run_binary(f.name, "c1ccccc1C")
         assert status == 1 and files["accept.smi"] == b"Cc1ccccc1 toluene\n"
+
+
+GROUPS = os.path.join(SOURCE, "examples", "groups.tsv")
+
+
+@pytest.mark.parametrize("span,ind,min", [(False, False, False), (False, True, True), (True, False, True)])
+def test_pattern_set_equals_the_tool_and_single_patterns(tmp_path, span, ind, min):
+    """Each pattern of a set gives the Match its single screen gives, and the
+    columns of screen_frame are those of the tool's matches.tsv."""
+    groups = tarnaxel.compile_set(GROUPS)
+    picked = {name: groups.patterns[name] for name in groups.names[::7] + ["benzene"]}
+    pattern_set = tarnaxel.compile_set(picked)
+    options = dict(span=span, ind=ind, min=min, aromatic=True)
+    singles = {name: [m for _, _, m in tarnaxel.screen(EXAMPLE, text, **options)] for name, text in picked.items()}
+    for index, _, matches in tarnaxel.screen(EXAMPLE, pattern_set, threads=2, **options):
+        assert list(matches) == list(picked)
+        for name, match in matches.items():
+            assert match == singles[name][index], (name, index)
+    frame = tarnaxel.screen_frame(EXAMPLE, pattern_set, **options)
+    assert list(frame.columns) == ["index", "title"] + list(picked)
+    (tmp_path / "set.tsv").write_text("".join(f"{n}\t{p}\n" for n, p in picked.items()))
+    flags = [o for o, on in (("-span", span), ("-ind", ind), ("-min", min)) if on]
+    run = subprocess.run([BINARY, "--aromatic", "--outdir", str(tmp_path), "--patterns", str(tmp_path / "set.tsv"),
+                          EXAMPLE] + flags, capture_output=True)
+    assert run.returncode == 0, run.stderr
+    rows = [line.split("\t") for line in (tmp_path / "matches.tsv").read_text().splitlines()]
+    assert rows[0] == ["record", "title"] + list(picked)
+    for k, name in enumerate(picked):
+        assert frame[name].tolist() == [int(row[2 + k]) for row in rows[1:]], name
+
+
+def test_pattern_set_refusals_and_report(tmp_path):
+    with pytest.raises(tarnaxel.PatternError) as refused:
+        tarnaxel.compile_set({"ring": "C1CC", "acid": "C(=O)O"})
+    assert 'pattern "ring"' in str(refused.value) and "never closed" in str(refused.value)
+    from tarnaxel import report
+    page = tmp_path / "report.html"
+    assert report.main([EXAMPLE, "--patterns", GROUPS, "--aromatic", "-o", str(page)]) == 0
+    text = page.read_text()
+    frame = tarnaxel.screen_frame(EXAMPLE, tarnaxel.compile_set(GROUPS), aromatic=True)
+    for name in ("carboxylic_acid", "benzene", "pyridine"):
+        assert f">{name}</a></td><td><code>" in text
+        count = int((frame[name] == 1).sum())
+        assert f'{name} ({count})</option>' in text
