@@ -291,6 +291,22 @@ void RuleIndex::find_needed_states(const Automaton& a, const std::vector<std::ve
   needed_count = bits;
   bits_by_rule(a, bit_of, needed_bit);
   for (int r = 1; r <= a.rule_count; ++r) needed_mask |= needed_bit[static_cast<size_t>(r)];
+  needed_by_label.assign(static_cast<size_t>(a.atom_labels.count) + 1, 0);
+  for (int r = 1; r <= a.rule_count; ++r) {
+    const int32_t symbol = a.rules[r].symbol;
+    if (symbol > 0 && symbol <= a.atom_labels.count)
+      needed_by_label[static_cast<size_t>(symbol)] |= needed_bit[static_cast<size_t>(r)];
+  }
+}
+
+bool RuleIndex::labels_suffice(const Molecule& molecule) const {
+  if (needed_mask == 0) return true;
+  uint64_t found = 0;
+  for (size_t a = 1; a <= molecule.atom_count; ++a) {
+    const size_t label = static_cast<size_t>(molecule.atoms[a].label);
+    if (label < needed_by_label.size()) found |= needed_by_label[label];
+  }
+  return found == needed_mask;
 }
 
 // Where the one state holding a state over a bond is held once, the chain

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "common/molecule.h"
 #include "rulefile/automaton.h"
 
 namespace tarnaxel {
@@ -80,6 +81,11 @@ struct RuleIndex {
   std::vector<uint64_t> needed_bit;
   uint64_t needed_mask = 0;
   int needed_count = 0;  // the bits in needed_mask: the atoms a match takes at least
+  // By atom label code: the bits in needed_mask of the rules of that label.
+  std::vector<uint64_t> needed_by_label;
+  // Whether the labels of the molecule's atoms can carry every state every
+  // match holds; when not, no match can finish.
+  bool labels_suffice(const Molecule& molecule) const;
   // Whether some rule holds the first state as a child: when none does, a
   // tree topped by the first state can only be the root of the match.
   bool first_state_held = false;

@@ -174,6 +174,8 @@ bool Viability::verdict(bool span) const {
 
 bool Viability::compute(const MatchPlan& plan, const Molecule& molecule, const std::vector<int>& degree) {
   const RuleIndex& index = plan.index;
+  // Whole states missing: nothing below can survive them.
+  if (plan.prune && !index.labels_suffice(molecule)) return false;
   index_ = &index;
   molecule_ = &molecule;
   aromatic_ = plan.options.aromatic != 0;
