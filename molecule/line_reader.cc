@@ -1,7 +1,5 @@
 #include "molecule/line_reader.h"
 
-#include <zlib.h>
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,6 +8,7 @@
 #include <cstring>
 
 #include "common/fatal.h"
+#include "molecule/compressed.h"
 
 namespace tarnaxel {
 namespace {
@@ -32,90 +31,6 @@ class PlainReader : public LineReader {
 
  private:
   int fd_;
-};
-
-[[noreturn]] void fail_damaged() { fail(Stream::err, "Error: the compressed SDF_file is damaged.\n"); }
-
-class GzipReader : public LineReader {
- public:
-  explicit GzipReader(gzFile file) : file_(file) { counts_itself_ = true; }
-  ~GzipReader() override { gzclose(file_); }
-
- protected:
-  size_t refill(char* data, size_t size) override {
-    int got = gzread(file_, data, static_cast<unsigned>(size));
-    if (got < 0) fail_damaged();
-    const long offset = gzoffset(file_);
-    if (offset > 0) set_source_bytes(static_cast<unsigned long long>(offset));
-    return static_cast<size_t>(got);
-  }
-
- private:
-  gzFile file_;
-};
-
-// gzip data that arrives through a pipe: inflated as it comes, starting
-// from the bytes already read to tell it, so nothing needs rewinding.
-// Members one after another are read as one stream, as gzip reads them.
-class GzipStreamReader : public LineReader {
- public:
-  GzipStreamReader(int fd, const char* head, size_t head_size) : fd_(fd), in_(1 << 17, '\0') {
-    counts_itself_ = true;
-    std::memcpy(in_.data(), head, head_size);
-    stream_.next_in = reinterpret_cast<Bytef*>(in_.data());
-    stream_.avail_in = static_cast<uInt>(head_size);
-    read_ = head_size;
-    if (inflateInit2(&stream_, 15 + 16) != Z_OK) fail_damaged();
-  }
-  ~GzipStreamReader() override {
-    inflateEnd(&stream_);
-    ::close(fd_);
-  }
-
- protected:
-  size_t refill(char* data, size_t size) override {
-    stream_.next_out = reinterpret_cast<Bytef*>(data);
-    stream_.avail_out = static_cast<uInt>(std::min<size_t>(size, 1u << 30));
-    while (stream_.avail_out == static_cast<uInt>(std::min<size_t>(size, 1u << 30))) {
-      if (stream_.avail_in == 0 && !read_more_input()) {
-        if (!at_member_end_) fail_damaged();  // the data stops inside a member
-        break;
-      }
-      if (at_member_end_) {
-        // Another member follows.
-        if (inflateReset(&stream_) != Z_OK) fail_damaged();
-        at_member_end_ = false;
-      }
-      const int status = inflate(&stream_, Z_NO_FLUSH);
-      if (status == Z_STREAM_END) {
-        at_member_end_ = true;
-      } else if (status != Z_OK && status != Z_BUF_ERROR) {
-        fail_damaged();
-      }
-    }
-    return static_cast<size_t>(stream_.next_out - reinterpret_cast<Bytef*>(data));
-  }
-
- private:
-  bool read_more_input() {
-    for (;;) {
-      ssize_t got = ::read(fd_, in_.data(), in_.size());
-      if (got < 0 && errno == EINTR) continue;
-      if (got < 0) fail(Stream::err, "Error: the SDF_file cannot be read.\n");
-      if (got == 0) return false;
-      read_ += static_cast<size_t>(got);
-      set_source_bytes(read_);
-      stream_.next_in = reinterpret_cast<Bytef*>(in_.data());
-      stream_.avail_in = static_cast<uInt>(got);
-      return true;
-    }
-  }
-
-  int fd_;
-  std::string in_;
-  z_stream stream_{};
-  size_t read_ = 0;
-  bool at_member_end_ = false;
 };
 
 class TextReader : public LineReader {
@@ -146,30 +61,21 @@ std::unique_ptr<LineReader> LineReader::open(const std::string& path) {
   const bool regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
   plain->may_wait_ = !regular;
   plain->source_size_ = regular ? static_cast<unsigned long long>(info.st_size) : 0;
-  // The first two bytes tell a gzip file; they stay in the buffer, so a
+  // The first bytes tell a compressed file; they stay in the buffer, so a
   // plain file read through a pipe loses nothing.
-  while (plain->end_ < 2) {
-    size_t got = plain->refill(plain->buffer_.data() + plain->end_, 2 - plain->end_);
+  constexpr size_t kHead = 4;
+  while (plain->end_ < kHead) {
+    size_t got = plain->refill(plain->buffer_.data() + plain->end_, kHead - plain->end_);
     if (got == 0) break;
     plain->end_ += got;
   }
-  if (plain->end_ == 2 && static_cast<unsigned char>(plain->buffer_[0]) == 0x1f &&
-      static_cast<unsigned char>(plain->buffer_[1]) == 0x8b) {
-    if (!regular || ::lseek(fd, 0, SEEK_SET) != 0) {
-      std::unique_ptr<LineReader> stream =
-          std::make_unique<GzipStreamReader>(::fcntl(fd, F_DUPFD_CLOEXEC, 0), plain->buffer_.data(), 2);
-      stream->source_size_ = plain->source_size_;
-      return stream;
-    }
-    gzFile gz = gzdopen(::dup(fd), "rb");
-    if (gz == nullptr) return nullptr;
-    gzbuffer(gz, 1 << 17);
-    std::unique_ptr<LineReader> gzip = std::make_unique<GzipReader>(gz);
-    gzip->may_wait_ = false;
-    gzip->source_size_ = plain->source_size_;
-    return gzip;
-  }
-  return plain;
+  const Compression compression = compression_of(plain->buffer_.data(), plain->end_);
+  if (compression == Compression::none) return plain;
+  std::unique_ptr<LineReader> packed =
+      compressed_reader(compression, ::fcntl(fd, F_DUPFD_CLOEXEC, 0), plain->buffer_.data(), plain->end_);
+  packed->may_wait_ = !regular;
+  packed->source_size_ = plain->source_size_;
+  return packed;
 }
 
 std::unique_ptr<LineReader> LineReader::from_text(std::string text, size_t chunk) {

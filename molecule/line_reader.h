@@ -3,8 +3,8 @@
 // Lines of any length are returned whole, with their line feed (the last line
 // of a file may lack it), as views into the reader's buffer, which keeps the
 // whole of the current record in one piece so that its text can be written
-// out without being copied line by line.  A file whose first two bytes are
-// the gzip magic is decompressed on the fly.
+// out without being copied line by line.  A gzip, zstd or bzip2 file, told
+// by its first bytes, is decompressed on the fly (compressed.h).
 #pragma once
 
 #include <atomic>
