@@ -12,6 +12,25 @@
 
 namespace tarnaxel {
 
+namespace {
+
+// A long option with a value, "--name=VALUE" or "--name VALUE" (not empty):
+// sets value and moves i past it.
+bool valued(const char* name, int argc, const char* const* argv, int& i, std::string& value) {
+  const size_t n = std::strlen(name);
+  const char* a = argv[i];
+  if (std::strncmp(a, name, n) != 0) return false;
+  if (a[n] == '=' && a[n + 1] != '\0') {
+    value = a + n + 1;
+    return true;
+  }
+  if (a[n] != '\0' || i + 1 >= argc || argv[i + 1][0] == '\0') return false;
+  value = argv[++i];
+  return true;
+}
+
+}  // namespace
+
 int read_long_options(int argc, const char* const* argv, LongOptions& options) {
   int i = 1;
   for (; i < argc && std::strncmp(argv[i], "--", 2) == 0; ++i) {
@@ -33,14 +52,9 @@ int read_long_options(int argc, const char* const* argv, LongOptions& options) {
       options.smiles_header = true;
     } else if (std::strcmp(a, "--skip-bad") == 0) {
       options.skip_bad = true;
-    } else if (std::strncmp(a, "--patterns=", 11) == 0 && a[11] != '\0') {
-      options.patterns = a + 11;
-    } else if (std::strcmp(a, "--patterns") == 0 && i + 1 < argc && argv[i + 1][0] != '\0') {
-      options.patterns = argv[++i];
-    } else if (std::strncmp(a, "--outdir=", 9) == 0 && a[9] != '\0') {
-      options.outdir = a + 9;
-    } else if (std::strcmp(a, "--outdir") == 0 && i + 1 < argc && argv[i + 1][0] != '\0') {
-      options.outdir = argv[++i];
+    } else if (valued("--patterns", argc, argv, i, options.patterns) ||
+               valued("--outdir", argc, argv, i, options.outdir)) {
+      continue;
     } else {
       fail_line(kUsage);
     }

@@ -92,10 +92,6 @@ bool JoinRule::agree_everywhere(const Config& o, const Config& c) const {
   return true;
 }
 
-bool JoinRule::may_pair(const Config& o, const Config& c) const {
-  return agree_everywhere(o, c) && !cannot_pair(brings(o), brings(c));
-}
-
 Brings JoinRule::brings(const Config& c) const {
   Brings b;
   size_t s = 0;

@@ -16,7 +16,7 @@
 //
 // The partner indexes (partners.h, partner_trie.h) are built from the codes
 // an item gets at a shared atom and from agrees(); they only leave out pairs
-// may_pair() refuses, and join() decides the rest.
+// agree_everywhere() refuses, and join() decides the rest.
 #pragma once
 
 #include <climits>
@@ -123,11 +123,9 @@ class JoinRule {
   }
 
   // Whether two configurations may pair: both hold items, not both a
-  // finished tree's part, they agree at every shared atom, and what each
-  // brings does not refuse the other.  What is brought only refuses pairs
-  // join() or keeps() would refuse: agree_everywhere() alone serves a pair
-  // met once.
-  bool may_pair(const Config& o, const Config& c) const;
+  // finished tree's part, and they agree at every shared atom.  What each
+  // brings (brings(), cannot_pair()) refuses at a glance only pairs join()
+  // or keeps() would refuse.
   bool agree_everywhere(const Config& o, const Config& c) const;
   Brings brings(const Config& c) const;
   static bool cannot_pair(const Brings& a, const Brings& b) {

@@ -269,8 +269,6 @@ int Elimination::make(const Molecule& molecule) {
   return parts_->width;
 }
 
-int Elimination::width() const { return parts_->width; }
-
 const MatchResult& Matcher::match(const MatchOptions& options, const Molecule& molecule) {
   check_size(molecule);
   MatcherStorage& s = *storage_;

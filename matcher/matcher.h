@@ -80,7 +80,6 @@ class Elimination {
   Elimination& operator=(const Elimination&) = delete;
   // Makes the order of a molecule; returns its width.
   int make(const Molecule& molecule);
-  int width() const;
 
  private:
   friend class Matcher;

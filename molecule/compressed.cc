@@ -217,12 +217,4 @@ std::unique_ptr<LineReader> compressed_reader(Compression compression, int fd, c
   return nullptr;
 }
 
-const char* gzip_inflater() {
-#ifdef TARNAXEL_ISAL
-  return "isa-l";
-#else
-  return "zlib";
-#endif
-}
-
 }  // namespace tarnaxel

@@ -22,7 +22,4 @@ Compression compression_of(const char* head, size_t size);
 // already read, are head.
 std::unique_ptr<LineReader> compressed_reader(Compression compression, int fd, const char* head, size_t size);
 
-// The name of the gzip inflater built in ("isa-l" or "zlib").
-const char* gzip_inflater();
-
 }  // namespace tarnaxel
