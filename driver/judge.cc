@@ -26,10 +26,11 @@ void Judge::judge(const Molecule& molecule, MatchResult& result, std::vector<uin
   result.width = elimination_.make(molecule);
   results.assign(set.size(), kRejected);
   if (verdicts != nullptr) verdicts->resize(set.size());
+  translated_ = molecule;  // only the labels differ from pattern to pattern
   bool any = false;
   bool every_too_wide = true;
   for (size_t i = 0; i < set.size(); ++i) {
-    set.translate(i, molecule, translated_);
+    set.relabel(i, molecule, translated_);
     const MatchResult& r = matchers_[i]->match(options_, translated_, elimination_);
     results[i] = static_cast<uint8_t>(r.result);
     any = any || r.result == kAccepted;

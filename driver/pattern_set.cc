@@ -119,13 +119,8 @@ int PatternSet::rule_count() const {
   return rules;
 }
 
-void PatternSet::translate(size_t i, const Molecule& read, Molecule& out) const {
+void PatternSet::relabel(size_t i, const Molecule& read, Molecule& out) const {
   const NamedPattern& p = patterns_[i];
-  out.atom_count = read.atom_count;
-  out.edge_count = read.edge_count;
-  out.v3000 = read.v3000;
-  out.atoms = read.atoms;
-  out.edges = read.edges;
   for (size_t a = 1; a < out.atoms.size(); ++a) out.atoms[a].label = p.atom_code[static_cast<size_t>(read.atoms[a].label)];
   for (size_t e = 1; e < out.edges.size(); ++e) out.edges[e].label = p.bond_code[static_cast<size_t>(read.edges[e].label)];
 }

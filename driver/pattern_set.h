@@ -38,8 +38,9 @@ class PatternSet {
   int rule_count() const;
   // The labels of every pattern, without rules: what records are read against.
   const Automaton& labels() const { return *labels_; }
-  // The record read against labels(), as pattern i would have read it.
-  void translate(size_t i, const Molecule& read, Molecule& out) const;
+  // Relabels out, a copy of read (the record read against labels()), as
+  // pattern i would have read it.
+  void relabel(size_t i, const Molecule& read, Molecule& out) const;
 
  private:
   void add(std::string name, int line, const std::string& text, const std::string& where);

@@ -120,8 +120,9 @@ void refuse_input_as_output(const char* input_name, const LongOptions& long_opti
   for (const char* name : {set ? "matches.tsv" : kAutomatonFile, smiles ? "reject.smi" : "reject.sdf",
                            smiles ? "accept.smi" : "accept.sdf", smiles ? "tw_big.smi" : "tw_big.sdf",
                            skip_bad ? (smiles ? "bad.smi" : "bad.sdf") : nullptr}) {
-    const std::string path = output_path(long_options.outdir, name != nullptr ? name : "");
-    if (name != nullptr && same_file(input_name, path))
+    if (name == nullptr) continue;
+    const std::string path = output_path(long_options.outdir, name);
+    if (same_file(input_name, path))
       fail(Stream::err, "Error: the input file is also the output file \"" + path + "\".");
   }
 }

@@ -99,6 +99,14 @@ inline void write_file(const std::filesystem::path& path, const std::string& tex
   out << text;
 }
 
+// The bench corpus unpacked to path, its first lines only when lines is not 0.
+inline bool unpack_corpus(const std::filesystem::path& path, size_t lines = 0) {
+  const std::string head = lines == 0 ? "" : " | head -n " + std::to_string(lines);
+  return std::system(("gzip -dc '" + std::string(TARNAXEL_SOURCE_DIR) + "/bench/corpus.sdf.gz'" + head + " > '" +
+                      path.string() + "'")
+                         .c_str()) == 0;
+}
+
 // A fresh working directory under the system's temporary directory.
 class TempDir {
  public:

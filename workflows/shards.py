@@ -60,13 +60,22 @@ def split(library, count, directory):
             out.writelines(part)
 
 
+def _status(run):
+    """A run's exit status, as its "status" file says (0 without one)."""
+    path = os.path.join(run, "status")
+    if not os.path.exists(path):
+        return 0
+    with open(path) as f:
+        text = f.read().strip()
+    return int(text) if text.isdigit() else 1
+
+
 def merge(outdir, runs):
     os.makedirs(outdir, exist_ok=True)
-    kind = "smi" if any(os.path.exists(os.path.join(runs[0], f"accept.{e}")) for e in ("smi",)) else "sdf"
+    kind = "smi" if os.path.exists(os.path.join(runs[0], "accept.smi")) else "sdf"
     names = [f"accept.{kind}", f"reject.{kind}", f"tw_big.{kind}"]
     outputs = {name: open(os.path.join(outdir, name), "wb") for name in names}
-    first_line, lines, counts, status, duration = None, [], [0, 0, 0], 0, 0.0
-    number = 0
+    first_line, lines, counts, status, duration, number = None, [], [0, 0, 0], 0, 0.0, 0
     for run in runs:
         for name in names:
             path = os.path.join(run, name)
@@ -86,9 +95,9 @@ def merge(outdir, runs):
             elif len(fields) > 1 and fields[0].isdigit():
                 number += 1
                 lines.append(b"\t".join([str(number).encode()] + fields[1:]))
-        code = int(open(os.path.join(run, "status")).read() or 1) if os.path.exists(os.path.join(run, "status")) else 0
-        if code != 0:
-            sys.stderr.buffer.write(open(os.path.join(run, "stderr.txt"), "rb").read())
+        if _status(run) != 0:
+            with open(os.path.join(run, "stderr.txt"), "rb") as f:
+                sys.stderr.buffer.write(f.read())
             status = 1
             break
     for out in outputs.values():

@@ -55,10 +55,7 @@ std::vector<std::pair<std::string, std::string>> shipped_groups() {
 // pattern accepts them, as read, and the counts add up.
 TEST(Patterns, ColumnsEqualSingleRunsOnTheCorpus) {
   TempDir dir;
-  ASSERT_EQ(std::system(("gzip -dc '" + std::string(TARNAXEL_SOURCE_DIR) + "/bench/corpus.sdf.gz' > '" +
-                         (dir.path() / "corpus.sdf").string() + "'")
-                            .c_str()),
-            0);
+  ASSERT_TRUE(test::unpack_corpus(dir.path() / "corpus.sdf"));
   const std::vector<std::pair<std::string, std::string>> groups = shipped_groups();
   std::vector<std::pair<std::string, std::string>> set = {{"chain", "C{C}*O"}, {"toluene", "C1=CC=CC=C1C"}};
   for (size_t i = 0; i < groups.size(); i += 9) set.push_back(groups[i]);
