@@ -43,6 +43,13 @@ bool every_rule_childless(const Automaton& a) {
 
 }  // namespace
 
+struct Elimination::Parts {
+  EliminationGraph graph;
+  OrderFinder finder;
+  std::vector<int> order;
+  int width = 0;
+};
+
 // Everything a matcher reuses from one molecule to the next.
 struct MatcherStorage {
   EliminationGraph neighbours;
@@ -206,12 +213,18 @@ int Matcher::judge_single_atom(const MatchOptions& options, const Molecule& mole
 
 // Runs the automaton over the decomposition that the elimination order
 // gives; the verdict, and the match in result_.
-int Matcher::run_tables(const Molecule& molecule) {
+int Matcher::run_tables(const Molecule& molecule, const Elimination* elimination) {
   MatcherStorage& s = *storage_;
   const MatchPlan& plan = *plan_;
   // Rules that cannot stand anywhere in a finished match never enter a table;
   // when no match can finish, the molecule is rejected here.
-  if (!s.viable.compute(plan, molecule, s.neighbours.degrees())) return kRejected;
+  const EliminationGraph& graph = elimination != nullptr ? elimination->parts_->graph : s.neighbours;
+  if (!s.viable.compute(plan, molecule, graph.degrees())) return kRejected;
+  // Planning eliminates the graph: a shared order is copied first.
+  if (elimination != nullptr) {
+    s.neighbours = elimination->parts_->graph;
+    s.order = elimination->parts_->order;
+  }
   MatchContext context(plan, molecule, s.scratch, table_limit_);
   const size_t n = molecule.atom_count;
   for (size_t a = 1; a <= n; ++a) context.degree[a] = s.neighbours.degree(a);
@@ -242,13 +255,6 @@ int Matcher::run_tables(const Molecule& molecule) {
   return kAccepted;
 }
 
-struct Elimination::Parts {
-  EliminationGraph graph;
-  OrderFinder finder;
-  std::vector<int> order;
-  int width = 0;
-};
-
 Elimination::Elimination() : parts_(std::make_unique<Parts>()) {}
 Elimination::~Elimination() = default;
 
@@ -274,18 +280,16 @@ const MatchResult& Matcher::match(const MatchOptions& options, const Molecule& m
   MatcherStorage& s = *storage_;
   s.neighbours.build(molecule);
   const int width = s.finder.choose(s.neighbours, s.order);
-  return judge(options, molecule, width);
+  return judge(options, molecule, width, nullptr);
 }
 
 const MatchResult& Matcher::match(const MatchOptions& options, const Molecule& molecule,
                                   const Elimination& elimination) {
-  MatcherStorage& s = *storage_;
-  s.neighbours = elimination.parts_->graph;
-  s.order = elimination.parts_->order;
-  return judge(options, molecule, elimination.parts_->width);
+  return judge(options, molecule, elimination.parts_->width, &elimination);
 }
 
-const MatchResult& Matcher::judge(const MatchOptions& options, const Molecule& molecule, int width) {
+const MatchResult& Matcher::judge(const MatchOptions& options, const Molecule& molecule, int width,
+                                  const Elimination* elimination) {
   result_.score = 0.0;
   result_.match_edges.clear();
   result_.over_budget = false;
@@ -299,7 +303,7 @@ const MatchResult& Matcher::judge(const MatchOptions& options, const Molecule& m
     if (!plan_ || !(plan_->options == options))
       plan_ = std::make_unique<const MatchPlan>(automaton_, *index_, options, *checks_);
     try {
-      result_.result = run_tables(molecule);
+      result_.result = run_tables(molecule, elimination);
     } catch (const TableLimitExceeded&) {
       // Judged too wide; the tables are given back before the next molecule.
       storage_ = std::make_unique<MatcherStorage>();

@@ -111,8 +111,10 @@ class Matcher {
   void set_checks(const MatchChecks& checks);
 
  private:
-  const MatchResult& judge(const MatchOptions& options, const Molecule& molecule, int width);
-  int run_tables(const Molecule& molecule);
+  // elimination: the order made beforehand, or null for the matcher's own.
+  const MatchResult& judge(const MatchOptions& options, const Molecule& molecule, int width,
+                           const Elimination* elimination);
+  int run_tables(const Molecule& molecule, const Elimination* elimination);
   int judge_single_atom(const MatchOptions& options, const Molecule& molecule) const;
 
   const Automaton& automaton_;
